@@ -1,0 +1,147 @@
+#include "format/theme_file.h"
+
+#include <sys/types.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+
+namespace {
+
+constexpr uint64_t MAX_FILE_POSITION = std::numeric_limits<off_t>::max();
+
+bool seek_from_start(FILE* stream, uint64_t offset) {
+  if (offset > MAX_FILE_POSITION) return false;
+  return fseeko(stream, static_cast<off_t>(offset), SEEK_SET) == 0;
+}
+
+// Reads exactly `length` bytes at `offset`; a short read is a failure.
+bool read_exactly(const theme_file& theme, uint64_t offset, void* bytes,
+                  size_t length) {
+  if (!seek_from_start(theme.stream, offset)) return false;
+  return fread(bytes, 1, length, theme.stream) == length;
+}
+
+bool measure_length(FILE* stream, uint64_t* length) {
+  if (fseeko(stream, 0, SEEK_END) != 0) return false;
+  off_t end = ftello(stream);
+  if (end < 0) return false;
+  *length = static_cast<uint64_t>(end);
+  return true;
+}
+
+}  // namespace
+
+uint32_t theme_u32_at(const unsigned char* bytes) {
+  return static_cast<uint32_t>(bytes[0]) |
+         static_cast<uint32_t>(bytes[1]) << 8 |
+         static_cast<uint32_t>(bytes[2]) << 16 |
+         static_cast<uint32_t>(bytes[3]) << 24;
+}
+
+size_t take_theme_text(const unsigned char* field, size_t limit, char* out) {
+  size_t length = 0;
+  while (length < limit && field[length] != '\0') {
+    out[length] = static_cast<char>(field[length]);
+    ++length;
+    if (field[length - 1] == '\n') break;
+  }
+  out[length] = '\0';
+  return length;
+}
+
+open_result open_theme_file(const char* path, theme_file* theme) {
+  FILE* stream = fopen(path, "r");
+  if (stream == nullptr) return open_result::cannot_open;
+
+  unsigned char magic[THEME_U32_SIZE];
+  size_t got = fread(magic, 1, sizeof magic, stream);
+  open_result result = open_result::opened;
+  uint64_t length = 0;
+  if (got != sizeof magic) {
+    // A directory opens but cannot be read; that is not "too short".
+    result = ferror(stream) ? open_result::cannot_read
+                            : open_result::not_theme_file;
+  } else if (theme_u32_at(magic) != THEME_MAGIC) {
+    result = open_result::not_theme_file;
+  } else if (!measure_length(stream, &length)) {
+    result = open_result::cannot_read;
+  } else if (length < PTF_HEADER_SIZE) {
+    // Every header field lies inside the PTF header; a shorter file has none.
+    result = open_result::not_theme_file;
+  }
+
+  if (result != open_result::opened) {
+    fclose(stream);
+    return result;
+  }
+  theme->stream = stream;
+  theme->length = length;
+  return open_result::opened;
+}
+
+bool read_theme_text(const theme_file& theme, uint32_t offset, uint32_t limit,
+                     std::string* value) {
+  unsigned char field[THEME_ENTRY_NAME_FIELD_SIZE];
+  char text[THEME_ENTRY_NAME_FIELD_SIZE + 1];
+  if (limit > sizeof field) return false;
+  if (!read_exactly(theme, offset, field, limit)) return false;
+  size_t length = take_theme_text(field, limit, text);
+  value->assign(text, length);
+  return true;
+}
+
+bool read_theme_u32(const theme_file& theme, uint32_t offset,
+                    uint32_t* value) {
+  unsigned char bytes[THEME_U32_SIZE];
+  if (!read_exactly(theme, offset, bytes, sizeof bytes)) return false;
+  *value = theme_u32_at(bytes);
+  return true;
+}
+
+bool theme_table_fits(const theme_file& theme, uint32_t file_count) {
+  return static_cast<uint64_t>(file_count) * THEME_ENTRY_SIZE <= theme.length;
+}
+
+bool read_theme_entry(const theme_file& theme, uint32_t file_count,
+                      uint32_t index, theme_entry* entry) {
+  // The table is found from the end of the file and file_count alone, so bytes
+  // appended after it shift every record.
+  uint64_t back = static_cast<uint64_t>(file_count - index) * THEME_ENTRY_SIZE;
+  if (index >= file_count || back > theme.length) return false;
+
+  unsigned char record[THEME_ENTRY_SIZE];
+  if (!read_exactly(theme, theme.length - back, record, sizeof record)) {
+    return false;
+  }
+  take_theme_text(record + THEME_ENTRY_NAME_OFFSET, THEME_ENTRY_NAME_LIMIT,
+                  entry->name);
+  entry->offset = theme_u32_at(record + THEME_ENTRY_OFFSET_OFFSET);
+  entry->size = theme_u32_at(record + THEME_ENTRY_SIZE_OFFSET);
+  return true;
+}
+
+bool theme_range_fits(const theme_file& theme, uint64_t offset,
+                      uint64_t length) {
+  return offset <= theme.length && length <= theme.length - offset;
+}
+
+data_result read_theme_data(const theme_file& theme, uint64_t offset,
+                            uint64_t length, unsigned char** data) {
+  *data = nullptr;
+  if (!theme_range_fits(theme, offset, length)) {
+    return data_result::outside_file;
+  }
+  if (length > std::numeric_limits<size_t>::max()) {
+    return data_result::out_of_memory;
+  }
+  // malloc(0) may return null; an empty block is still an ordinary result.
+  auto* buffer = static_cast<unsigned char*>(malloc(length ? length : 1));
+  if (buffer == nullptr) return data_result::out_of_memory;
+  if (length > 0 && !read_exactly(theme, offset, buffer, length)) {
+    free(buffer);
+    return data_result::outside_file;
+  }
+  *data = buffer;
+  return data_result::read;
+}
