@@ -1,0 +1,42 @@
+// Extracts every packed file of the file table into the working directory, under
+// the path stored for it, with its parent directories created first. The patches
+// stored for three system modules are diverted into "patch-only".
+#ifndef THEMEUNPACK_UNPACK_EXTRACT_ENTRIES_H
+#define THEMEUNPACK_UNPACK_EXTRACT_ENTRIES_H
+
+#include <cstdint>
+
+#include "format/theme_file.h"
+#include "unpack/phase_result.h"
+
+// An output path is "." followed by the stored name: at most 64 bytes and a NUL.
+constexpr uint32_t OUTPUT_PATH_SIZE = THEME_ENTRY_NAME_LIMIT + 2;
+
+// One row of the patch redirection table.
+struct patch_redirect {
+  const char* module_path;
+  const char* notice;
+  const char* patch_path;
+};
+
+// Extracts entries 0 .. file_count - 1 in table order and prints the phase's
+// closing line.
+phase_result extract_entries(const theme_file& theme, uint32_t file_count);
+
+// Forms the output path of a stored name: "." followed by the name.
+void form_output_path(const char* name, char* output_path);
+
+// Creates every directory named in `output_path` before its last component.
+// Results are ignored: an existing directory is reused, and a directory that
+// cannot be made shows up when the file in it cannot be created.
+void make_parent_directories(char* output_path);
+
+// The row whose module path equals the whole `output_path`, ignoring the case of
+// ASCII letters, or null.
+const patch_redirect* find_patch_redirect(const char* output_path);
+
+// The path to write an entry to: the row's patch path, after printing the row's
+// notice, when a row matches; otherwise the output path itself.
+const char* select_output_path(const char* output_path);
+
+#endif

@@ -1,0 +1,25 @@
+// Every line the unpacking phases print on standard output, each printed with one
+// call. Kept in one place so the documentation can be checked against them.
+#ifndef THEMEUNPACK_UNPACK_MESSAGES_H
+#define THEMEUNPACK_UNPACK_MESSAGES_H
+
+constexpr const char* METADATA_OK = "Metadata unpacked OK.\n";
+constexpr const char* FILES_OK = "Files unpacked OK.\n";
+constexpr const char* FILES_WITH_ERRORS = "Files unpacked with errors.\n";
+constexpr const char* TABLE_DOES_NOT_FIT =
+    "File table does not fit in the theme file.\n";
+constexpr const char* PTF_OK = "PTF unpacked OK.\n";
+constexpr const char* CANNOT_READ_THEME = "Cannot read the theme file.\n";
+
+// %s: the stored entry name, or the name of the file the tool writes.
+constexpr const char* SKIP_OUTSIDE_DIRECTORY =
+    "Skipping %s: its path leads outside the theme directory.\n";
+constexpr const char* SKIP_SYMLINK =
+    "Skipping %s: its path goes through a symbolic link.\n";
+constexpr const char* SKIP_OUTSIDE_FILE =
+    "Skipping %s: its data lie outside the theme file.\n";
+constexpr const char* SKIP_NO_MEMORY = "Skipping %s: not enough memory.\n";
+// %s: the path as opened.
+constexpr const char* CANNOT_WRITE = "Cannot write %s.\n";
+
+#endif
