@@ -1,0 +1,60 @@
+#include "unpack/output_file.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include "tests/test_support.h"
+
+namespace {
+
+TEST(LeadsOutside, RefusesDotDotComponentsOnEitherSeparator) {
+  for (const char* path : {"..", "../x", "./../x", "./a/../../x", "./a/..",
+                           ".\\..\\x", "./a\\..", "..\\x", "./a/..\\b"}) {
+    EXPECT_TRUE(leads_outside(path)) << path;
+  }
+  for (const char* path : {".", "./a", "./..a", "./a..", "./a/...", "./.a/b",
+                           "./a..b/c", "./a/./b", "", "./a//b"}) {
+    EXPECT_FALSE(leads_outside(path)) << path;
+  }
+}
+
+class SymlinkCheck : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(symlink("/", (scratch_ / "link").c_str()), 0);
+    write_file(scratch_ / "file", "x");
+    ASSERT_EQ(symlink("file", (scratch_ / "file-link").c_str()), 0);
+  }
+  std::string at(const std::string& name) const { return scratch_ / name; }
+  scratch_directory scratch_;
+};
+
+TEST_F(SymlinkCheck, FindsLinksAmongTheDirectories) {
+  EXPECT_TRUE(directories_hold_symlink(at("link/etc/x").c_str()));
+  EXPECT_TRUE(directories_hold_symlink(at("link/x").c_str()));
+  EXPECT_FALSE(directories_hold_symlink(at("link").c_str()));
+  EXPECT_FALSE(directories_hold_symlink(at("plain/x").c_str()));
+}
+
+TEST_F(SymlinkCheck, FindsTheTargetItselfBeingALink) {
+  EXPECT_TRUE(path_holds_symlink(at("file-link").c_str()));
+  EXPECT_TRUE(path_holds_symlink(at("link").c_str()));
+  EXPECT_FALSE(path_holds_symlink(at("file").c_str()));
+  EXPECT_FALSE(path_holds_symlink(at("absent").c_str()));
+}
+
+TEST(WriteOutputFile, WritesExactlyAndLeavesNothingOnFailure) {
+  scratch_directory scratch;
+  std::string path = scratch / "out.bin";
+  write_file(path, "old and longer contents");
+  ASSERT_TRUE(write_output_file(path.c_str(), "new", 3));
+  EXPECT_EQ(read_file(path), "new");
+  ASSERT_TRUE(write_output_file(path.c_str(), nullptr, 0));
+  EXPECT_EQ(read_file(path), "");
+
+  std::string below_file = scratch / "out.bin/x";
+  EXPECT_FALSE(write_output_file(below_file.c_str(), "x", 1));
+  EXPECT_EQ(snapshot_tree(scratch.path()).size(), 1u);
+}
+
+}  // namespace

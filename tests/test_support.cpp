@@ -1,0 +1,207 @@
+#include "tests/test_support.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace {
+
+// A run that takes longer than this is hung; it is killed and the test fails.
+constexpr int RUN_TIMEOUT_MS = 120000;
+
+void remove_tree(const std::string& path) {
+  struct stat status;
+  if (lstat(path.c_str(), &status) != 0) return;
+  if (S_ISDIR(status.st_mode)) {
+    chmod(path.c_str(), 0700);
+    if (DIR* dir = opendir(path.c_str())) {
+      while (dirent* item = readdir(dir)) {
+        std::string name = item->d_name;
+        if (name != "." && name != "..") remove_tree(path + "/" + name);
+      }
+      closedir(dir);
+    }
+    rmdir(path.c_str());
+  } else {
+    unlink(path.c_str());
+  }
+}
+
+void snapshot_into(const std::string& root, const std::string& relative,
+                   tree* result) {
+  std::string here = relative.empty() ? root : root + "/" + relative;
+  DIR* dir = opendir(here.c_str());
+  if (dir == nullptr) throw std::runtime_error("cannot list " + here);
+  while (dirent* item = readdir(dir)) {
+    std::string name = item->d_name;
+    if (name == "." || name == "..") continue;
+    std::string path = relative.empty() ? name : relative + "/" + name;
+    std::string full = root + "/" + path;
+    struct stat status;
+    if (lstat(full.c_str(), &status) != 0) continue;
+    if (S_ISLNK(status.st_mode)) {
+      (*result)[path] = "<symlink>";
+    } else if (S_ISDIR(status.st_mode)) {
+      (*result)[path] = DIRECTORY_MARK;
+      snapshot_into(root, path, result);
+    } else if (S_ISREG(status.st_mode)) {
+      (*result)[path] = read_file(full);
+    } else {
+      (*result)[path] = "<special>";
+    }
+  }
+  closedir(dir);
+}
+
+std::vector<char*> make_argv(const std::vector<std::string>& arguments,
+                             const run_options& options,
+                             std::string* program_name) {
+  *program_name = options.program_name.value_or(THEMEUNPACK_EXECUTABLE);
+  std::vector<char*> argv{program_name->data()};
+  for (const std::string& argument : arguments) {
+    argv.push_back(const_cast<char*>(argument.c_str()));
+  }
+  argv.push_back(nullptr);
+  return argv;
+}
+
+// In the child, between fork and exec: only async-signal-safe calls.
+[[noreturn]] void exec_tool(const std::string& directory, char** argv,
+                            const run_options& options, int input, int output) {
+  dup2(input, STDIN_FILENO);
+  dup2(output, STDOUT_FILENO);
+  if (chdir(directory.c_str()) != 0) _exit(126);
+  umask(022);
+  if (options.file_size_limit) {
+    // A child inherits the ignored signal across exec, so writes past the
+    // limit fail with EFBIG instead of killing it.
+    signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{*options.file_size_limit, *options.file_size_limit};
+    setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  if (options.address_space_limit) {
+    rlimit limit{*options.address_space_limit, *options.address_space_limit};
+    setrlimit(RLIMIT_AS, &limit);
+  }
+  execv(THEMEUNPACK_EXECUTABLE, argv);
+  _exit(127);
+}
+
+int exit_status_of(pid_t pid) {
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string drain(int fd, pid_t pid) {
+  std::string output;
+  char buffer[4096];
+  for (;;) {
+    pollfd ready{fd, POLLIN, 0};
+    int polled = poll(&ready, 1, RUN_TIMEOUT_MS);
+    if (polled == 0) {
+      kill(pid, SIGKILL);
+      break;
+    }
+    ssize_t got = read(fd, buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    output.append(buffer, static_cast<size_t>(got));
+  }
+  close(fd);
+  return output;
+}
+
+}  // namespace
+
+scratch_directory::scratch_directory() {
+  const char* base = getenv("TMPDIR");
+  std::string pattern =
+      std::string(base && *base ? base : "/tmp") + "/themeunpack-test-XXXXXX";
+  if (mkdtemp(pattern.data()) == nullptr) {
+    throw std::runtime_error("cannot make a scratch directory");
+  }
+  path_ = pattern;
+}
+
+scratch_directory::~scratch_directory() { remove_tree(path_); }
+
+running_tool start_tool(const std::string& directory,
+                        const std::vector<std::string>& arguments,
+                        const run_options& options) {
+  int input[2];
+  int output[2];
+  if (pipe(input) != 0 || pipe(output) != 0) {
+    throw std::runtime_error("cannot make pipes");
+  }
+  std::string program_name;
+  std::vector<char*> argv = make_argv(arguments, options, &program_name);
+  pid_t pid = fork();
+  if (pid == 0) {
+    close(input[1]);
+    close(output[0]);
+    exec_tool(directory, argv.data(), options, input[0], output[1]);
+  }
+  close(input[0]);
+  close(output[1]);
+  return {pid, input[1], output[0]};
+}
+
+bool tool_ended_within(const running_tool& tool, int milliseconds) {
+  // Its standard output closes when it ends, whatever it printed before.
+  auto deadline = std::chrono::steady_clock::now() +
+                  std::chrono::milliseconds(milliseconds);
+  do {
+    pollfd ended{tool.output, 0, 0};
+    if (poll(&ended, 1, 0) > 0 && (ended.revents & POLLHUP)) return true;
+    usleep(10000);
+  } while (std::chrono::steady_clock::now() < deadline);
+  return false;
+}
+
+run_result finish_tool(const running_tool& tool) {
+  close(tool.input);
+  run_result result;
+  result.output = drain(tool.output, tool.pid);
+  result.status = exit_status_of(tool.pid);
+  return result;
+}
+
+run_result run_tool(const std::string& directory,
+                    const std::vector<std::string>& arguments,
+                    const run_options& options) {
+  running_tool tool = start_tool(directory, arguments, options);
+  return finish_tool(tool);
+}
+
+tree snapshot_tree(const std::string& root) {
+  tree result;
+  snapshot_into(root, "", &result);
+  return result;
+}
+
+std::string read_file(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::ostringstream contents;
+  contents << file.rdbuf();
+  return contents.str();
+}
+
+void write_file(const std::string& path, const std::string& contents) {
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  file << contents;
+  if (!file) throw std::runtime_error("cannot write " + path);
+}

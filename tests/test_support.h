@@ -1,0 +1,72 @@
+// Shared by the tests: scratch directories, running the real executable, and
+// snapshots of the whole tree a run leaves.
+#ifndef THEMEUNPACK_TESTS_TEST_SUPPORT_H
+#define THEMEUNPACK_TESTS_TEST_SUPPORT_H
+
+#include <sys/resource.h>
+#include <sys/types.h>
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+// A fresh directory under $TMPDIR (or /tmp), removed with everything in it when
+// the object goes.
+class scratch_directory {
+ public:
+  scratch_directory();
+  ~scratch_directory();
+  scratch_directory(const scratch_directory&) = delete;
+  scratch_directory& operator=(const scratch_directory&) = delete;
+  const std::string& path() const { return path_; }
+  std::string operator/(const std::string& name) const {
+    return path_ + "/" + name;
+  }
+
+ private:
+  std::string path_;
+};
+
+struct run_options {
+  std::optional<std::string> program_name;  // argv[0]; the executable's path by default
+  std::optional<rlim_t> file_size_limit;  // RLIMIT_FSIZE, with SIGXFSZ ignored
+  std::optional<rlim_t> address_space_limit;  // RLIMIT_AS
+};
+
+struct run_result {
+  std::string output;  // all of standard output
+  int status = -1;     // the exit status, 0-255; -1 when killed by a signal
+};
+
+// Runs the built themeunpack with `arguments` in `directory`, standard input at
+// end of file, umask 022.
+run_result run_tool(const std::string& directory,
+                    const std::vector<std::string>& arguments,
+                    const run_options& options = {});
+
+// A started run whose standard input is a pipe the test writes to.
+struct running_tool {
+  pid_t pid;
+  int input;   // write end of its standard input
+  int output;  // read end of its standard output
+};
+running_tool start_tool(const std::string& directory,
+                        const std::vector<std::string>& arguments,
+                        const run_options& options);
+// True when the run has ended within `milliseconds`.
+bool tool_ended_within(const running_tool& tool, int milliseconds);
+// Closes its input, collects its output and waits for it to end.
+run_result finish_tool(const running_tool& tool);
+
+// Every path under `root` (relative, "/"-separated), mapped to "<dir>" for a
+// directory, "<symlink>" for a symbolic link, the contents for a regular file
+// and "<special>" for anything else.
+using tree = std::map<std::string, std::string>;
+tree snapshot_tree(const std::string& root);
+constexpr const char* DIRECTORY_MARK = "<dir>";
+
+std::string read_file(const std::string& path);
+void write_file(const std::string& path, const std::string& contents);
+
+#endif

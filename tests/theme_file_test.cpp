@@ -1,0 +1,200 @@
+#include "format/theme_file.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "tests/test_support.h"
+#include "tools/theme_builder.h"
+
+namespace {
+
+// Opens `bytes` as a theme file; the test owns the stream.
+class opened_theme {
+ public:
+  explicit opened_theme(const std::string& bytes) {
+    write_file(scratch_ / "t.ctf", bytes);
+    result_ = open_theme_file((scratch_ / "t.ctf").c_str(), &theme_);
+  }
+  ~opened_theme() {
+    if (result_ == open_result::opened) fclose(theme_.stream);
+  }
+  open_result result() const { return result_; }
+  const theme_file& theme() const { return theme_; }
+
+ private:
+  scratch_directory scratch_;
+  theme_file theme_;
+  open_result result_;
+};
+
+open_result open_bytes(const std::string& bytes) {
+  return opened_theme(bytes).result();
+}
+
+TEST(OpenThemeFile, RecognisesOnlyTheMagicFirstAndAWholeHeader) {
+  std::string valid = build_theme({}).bytes;
+  EXPECT_EQ(open_bytes(valid), open_result::opened);
+  EXPECT_EQ(open_bytes(valid.substr(0, PTF_HEADER_SIZE)), open_result::opened);
+
+  // The zero byte belongs at the start: "PTF" then zero is not a theme file.
+  std::string reversed = valid;
+  reversed.replace(0, 4, std::string("PTF\0", 4));
+  EXPECT_EQ(open_bytes(reversed), open_result::not_theme_file);
+  EXPECT_EQ(open_bytes(""), open_result::not_theme_file);
+  EXPECT_EQ(open_bytes(std::string("\0PT", 3)), open_result::not_theme_file);
+  // The magic alone, or a header cut short, holds no fields to read.
+  EXPECT_EQ(open_bytes(valid.substr(0, 4)), open_result::not_theme_file);
+  EXPECT_EQ(open_bytes(valid.substr(0, PTF_HEADER_SIZE - 1)),
+            open_result::not_theme_file);
+}
+
+TEST(OpenThemeFile, TellsMissingFromUnreadable) {
+  scratch_directory scratch;
+  theme_file theme;
+  EXPECT_EQ(open_theme_file((scratch / "absent.ctf").c_str(), &theme),
+            open_result::cannot_open);
+  // A directory opens for reading on POSIX but yields no bytes.
+  EXPECT_EQ(open_theme_file(scratch.path().c_str(), &theme),
+            open_result::cannot_read);
+}
+
+TEST(OpenThemeFile, LearnsTheLength) {
+  theme_blueprint blueprint;
+  blueprint.files = {{"/a", "abc"}};
+  blueprint.junk_after_table = "junk";
+  std::string bytes = build_theme(blueprint).bytes;
+  opened_theme opened(bytes);
+  ASSERT_EQ(opened.result(), open_result::opened);
+  EXPECT_EQ(opened.theme().length, bytes.size());
+}
+
+TEST(ReadThemeText, EndsAtNulNewlineOrLimit) {
+  struct text_case {
+    std::string stored;
+    std::string expected;
+  };
+  const text_case cases[] = {
+      {"", ""},
+      {std::string("ab\0cd", 5), "ab"},
+      {"ab\ncd", "ab\n"},            // the newline belongs to the value
+      {"\nabc", "\n"},
+      {"ABCDEFGHIJKL", "ABCDEFGH"},  // no NUL in the field: cut at the limit
+      {"ABCDEFG\n", "ABCDEFG\n"},
+  };
+  for (const text_case& c : cases) {
+    theme_blueprint blueprint;
+    blueprint.short_name = c.stored;
+    opened_theme opened(build_theme(blueprint).bytes);
+    ASSERT_EQ(opened.result(), open_result::opened);
+    std::string value;
+    ASSERT_TRUE(read_theme_text(opened.theme(), THEME_SHORT_NAME_OFFSET,
+                                THEME_SHORT_NAME_LIMIT, &value));
+    EXPECT_EQ(value, c.expected) << "stored: " << c.stored;
+  }
+}
+
+TEST(ReadThemeText, FirmwareStopsAtFourBytes) {
+  theme_blueprint blueprint;
+  blueprint.required_firmware = "6.60.1";
+  opened_theme opened(build_theme(blueprint).bytes);
+  std::string value;
+  ASSERT_TRUE(read_theme_text(opened.theme(), THEME_FIRMWARE_OFFSET,
+                              THEME_FIRMWARE_LIMIT, &value));
+  EXPECT_EQ(value, "6.60");
+}
+
+TEST(ReadThemeEntry, LocatesRecordsFromTheEndOfTheFile) {
+  theme_blueprint blueprint;
+  blueprint.files = {{"/first", "11"}, {"/second", "2222"}};
+  built_theme built = build_theme(blueprint);
+  opened_theme opened(built.bytes);
+  for (uint32_t i = 0; i < 2; ++i) {
+    theme_entry entry;
+    ASSERT_TRUE(read_theme_entry(opened.theme(), 2, i, &entry));
+    EXPECT_EQ(std::string(entry.name), built.records[i].name);
+    EXPECT_EQ(entry.offset, built.records[i].offset);
+    EXPECT_EQ(entry.size, built.records[i].size);
+  }
+  // A smaller count reads the table's tail: record 0 of 1 is the last record.
+  theme_entry last;
+  ASSERT_TRUE(read_theme_entry(opened.theme(), 1, 0, &last));
+  EXPECT_STREQ(last.name, "/second");
+}
+
+TEST(ReadThemeEntry, JunkAfterTheTableShiftsEveryRecord) {
+  theme_blueprint blueprint;
+  blueprint.files = {{"/a", "x"}};
+  // 72 bytes of junk shaped like a record are read as the only record.
+  blueprint.junk_after_table = encode_theme_record({"/junk", 7, 9});
+  opened_theme opened(build_theme(blueprint).bytes);
+  theme_entry entry;
+  ASSERT_TRUE(read_theme_entry(opened.theme(), 1, 0, &entry));
+  EXPECT_STREQ(entry.name, "/junk");
+  EXPECT_EQ(entry.offset, 7u);
+  EXPECT_EQ(entry.size, 9u);
+}
+
+TEST(ReadThemeEntry, NameWithoutNulKeepsSixtyThreeBytes) {
+  std::string name(THEME_ENTRY_NAME_FIELD_SIZE, 'n');
+  theme_blueprint blueprint;
+  blueprint.files = {{name, "x"}};
+  opened_theme opened(build_theme(blueprint).bytes);
+  theme_entry entry;
+  ASSERT_TRUE(read_theme_entry(opened.theme(), 1, 0, &entry));
+  EXPECT_EQ(std::string(entry.name), name.substr(0, THEME_ENTRY_NAME_LIMIT));
+}
+
+TEST(ThemeTable, FitsOnlyWithinTheFile) {
+  theme_blueprint blueprint;
+  blueprint.files = {{"/a", "x"}};
+  std::string bytes = build_theme(blueprint).bytes;
+  opened_theme opened(bytes);
+  uint32_t whole = static_cast<uint32_t>(bytes.size() / THEME_ENTRY_SIZE);
+  EXPECT_TRUE(theme_table_fits(opened.theme(), 0));
+  EXPECT_TRUE(theme_table_fits(opened.theme(), whole));
+  EXPECT_FALSE(theme_table_fits(opened.theme(), whole + 1));
+  // 0xFFFFFFFF * 72 wraps to a small number in 32 bits.
+  EXPECT_FALSE(theme_table_fits(opened.theme(), 0xFFFFFFFFu));
+  theme_entry entry;
+  EXPECT_FALSE(read_theme_entry(opened.theme(), whole + 1, 0, &entry));
+}
+
+TEST(ReadThemeData, ReadsExactRangesAndRefusesOthers) {
+  theme_blueprint blueprint;
+  blueprint.files = {{"/a", "payload"}};
+  built_theme built = build_theme(blueprint);
+  opened_theme opened(built.bytes);
+  const theme_file& theme = opened.theme();
+  unsigned char* data = nullptr;
+
+  ASSERT_EQ(read_theme_data(theme, built.records[0].offset, 7, &data),
+            data_result::read);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(data), 7), "payload");
+  free(data);
+
+  // An empty block is an ordinary result, even at the very end.
+  ASSERT_EQ(read_theme_data(theme, theme.length, 0, &data), data_result::read);
+  EXPECT_NE(data, nullptr);
+  free(data);
+
+  EXPECT_EQ(read_theme_data(theme, theme.length - 1, 2, &data),
+            data_result::outside_file);
+  EXPECT_EQ(data, nullptr);
+  EXPECT_EQ(read_theme_data(theme, theme.length + 1, 0, &data),
+            data_result::outside_file);
+  // offset + size would wrap to a small number in 32 bits.
+  EXPECT_EQ(read_theme_data(theme, 0xFFFFFFF0u, 0x20, &data),
+            data_result::outside_file);
+}
+
+TEST(ReadThemeU32, IsLittleEndian) {
+  theme_blueprint blueprint;
+  blueprint.file_count = 0x80000001u;
+  opened_theme opened(build_theme(blueprint).bytes);
+  uint32_t value = 0;
+  ASSERT_TRUE(read_theme_u32(opened.theme(), THEME_FILE_COUNT_OFFSET, &value));
+  EXPECT_EQ(value, 0x80000001u);
+}
+
+}  // namespace

@@ -1,0 +1,427 @@
+// Complete runs, end to end: stdout, status and the whole tree written.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "format/theme_file.h"
+#include "tests/test_support.h"
+#include "tools/theme_builder.h"
+
+namespace {
+
+const char* const FINISHED_OK_LINES = "PTF unpacked OK.\nFinished OK!\n";
+
+class UnpackRun : public ::testing::Test {
+ protected:
+  // Writes the theme as theme.ctf and returns it as built.
+  const built_theme& make_theme(const theme_blueprint& blueprint) {
+    theme_ = build_theme(blueprint);
+    write_file(scratch_ / "theme.ctf", theme_.bytes);
+    return theme_;
+  }
+  run_result unpack(const run_options& options = {}) {
+    return run_tool(scratch_.path(), {"theme.ctf"}, options);
+  }
+  tree written() const { return snapshot_tree(scratch_ / "theme_ctf"); }
+  std::string in_theme_directory(const std::string& name) const {
+    return scratch_ / ("theme_ctf/" + name);
+  }
+  void make_theme_directory() {
+    ASSERT_EQ(mkdir(in_theme_directory("").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir(in_theme_directory("patch-only").c_str(), 0755), 0);
+  }
+  std::string data_of(size_t record) const {
+    const theme_record& r = theme_.records.at(record);
+    return theme_.bytes.substr(r.offset, r.size);
+  }
+  std::string ptf_image(size_t body_length) const {
+    return theme_.bytes.substr(0, PTF_HEADER_SIZE + body_length);
+  }
+  // What every complete run writes besides the packed files.
+  tree base_tree(const std::string& report, size_t body_length) const {
+    return {{"patch-only", DIRECTORY_MARK},
+            {"theme info.txt", report},
+            {"theme.ptf", ptf_image(body_length)}};
+  }
+
+  scratch_directory scratch_;
+  built_theme theme_;
+};
+
+const std::string SAMPLE_REPORT_HEAD = "Short theme name: Sample\n"
+                                       "Internal ID: SAMPLE01\n"
+                                       "Required firmware: 6.60\n";
+
+TEST_F(UnpackRun, TypicalThemeUnpacksWhole) {
+  theme_blueprint blueprint;
+  blueprint.ptf_body = "ptf body bytes";
+  blueprint.files = {{"/vsh/module/paf.prx", "patch data"},
+                     {"/x/y.bin", std::string("\0\1\2\r\n\xff", 6)}};
+  make_theme(blueprint);
+  run_result run = unpack();
+  EXPECT_EQ(run.output,
+            "Metadata unpacked OK.\n"
+            "Unpacking paf.prx patch...\n"
+            "Files unpacked OK.\n"
+            "PTF unpacked OK.\n"
+            "Finished OK!\n");
+  EXPECT_EQ(run.status, 0);
+  tree expected = base_tree(SAMPLE_REPORT_HEAD + "Files in theme: 2\n", 14);
+  expected.insert({{"patch-only/paf.prx.patch", "patch data"},
+                   {"vsh", DIRECTORY_MARK},
+                   {"vsh/module", DIRECTORY_MARK},
+                   {"x", DIRECTORY_MARK},
+                   {"x/y.bin", data_of(1)}});
+  EXPECT_EQ(written(), expected);
+  // Nothing is written beside the theme directory.
+  EXPECT_EQ(snapshot_tree(scratch_.path()).size(), expected.size() + 2);
+}
+
+TEST_F(UnpackRun, ReportFollowsTheTextRule) {
+  theme_blueprint blueprint;
+  blueprint.short_name = "";
+  blueprint.internal_id = "ID\nrest";
+  blueprint.required_firmware = "9.99X";  // full width: cut at four bytes
+  blueprint.file_count = 0;
+  make_theme(blueprint);
+  write_file(scratch_ / "stale", "");
+  make_theme_directory();
+  write_file(in_theme_directory("theme info.txt"), std::string(500, 'o'));
+  run_result run = unpack();
+  EXPECT_EQ(run.output, "Metadata unpacked OK.\nFiles unpacked OK.\n" +
+                            std::string(FINISHED_OK_LINES));
+  EXPECT_EQ(read_file(in_theme_directory("theme info.txt")),
+            "Short theme name: \nInternal ID: ID\n\nRequired firmware: 9.99\n"
+            "Files in theme: 0\n");
+}
+
+TEST_F(UnpackRun, CountsOfTwoToTheThirtyFirstOrMorePrintNegative) {
+  for (uint32_t count : {0x80000000u, 0xFFFFFFFFu}) {
+    theme_blueprint blueprint;
+    blueprint.file_count = count;
+    make_theme(blueprint);
+    run_result run = unpack();
+    EXPECT_EQ(run.output,
+              "Metadata unpacked OK.\n"
+              "File table does not fit in the theme file.\n"
+              "Files unpacked with errors.\n"
+              "PTF unpacked OK.\n"
+              "Finished with errors.\n");
+    EXPECT_EQ(run.status, 255);
+    std::string shown = count == 0xFFFFFFFFu ? "-1" : "-2147483648";
+    EXPECT_EQ(written(),
+              base_tree(SAMPLE_REPORT_HEAD + "Files in theme: " + shown + "\n",
+                        0));
+  }
+}
+
+TEST_F(UnpackRun, RedirectsOnlyWholeModulePathsInAnyCase) {
+  theme_blueprint blueprint;
+  blueprint.files = {{"/VSH/MODULE/PAF.PRX", "first paf"},
+                     {"/vsh/module/paf.prx.bak", "bak"},
+                     {"/module/paf.prx", "not a module"},
+                     {"/vsh/module/Common_Gui.prx", "gui"},
+                     {"/vsh/module/vshmain.prx", "main"},
+                     {"/vsh/module/paf.prx", "second paf"}};
+  make_theme(blueprint);
+  run_result run = unpack();
+  EXPECT_EQ(run.output,
+            "Metadata unpacked OK.\n"
+            "Unpacking paf.prx patch...\n"
+            "Unpacking common_gui.prx patch...\n"
+            "Unpacking vshmain.prx patch...\n"
+            "Unpacking paf.prx patch...\n"
+            "Files unpacked OK.\n" +
+                std::string(FINISHED_OK_LINES));
+  tree expected = base_tree(SAMPLE_REPORT_HEAD + "Files in theme: 6\n", 0);
+  expected.insert({{"VSH", DIRECTORY_MARK},
+                   {"VSH/MODULE", DIRECTORY_MARK},
+                   {"vsh", DIRECTORY_MARK},
+                   {"vsh/module", DIRECTORY_MARK},
+                   {"vsh/module/paf.prx.bak", "bak"},
+                   {"module", DIRECTORY_MARK},
+                   {"module/paf.prx", "not a module"},
+                   {"patch-only/paf.prx.patch", "second paf"},
+                   {"patch-only/common_gui.prx.patch", "gui"},
+                   {"patch-only/vshmain.prx.patch", "main"}});
+  EXPECT_EQ(written(), expected);
+}
+
+TEST_F(UnpackRun, StoredNamesAreTakenAsTheyStand) {
+  theme_blueprint blueprint;
+  blueprint.ptf_body = "BODY";
+  blueprint.files = {{"x/y", "no leading slash"},
+                     {"/dup", "first"},
+                     {"/dup", "second"},
+                     {"/empty", ""},
+                     {"/theme info.txt", "replaces the report"},
+                     {"/theme.ptf", "replaced by the image"},
+                     {"/a/b/c/d/e.txt", "deep"}};
+  make_theme(blueprint);
+  make_theme_directory();
+  write_file(in_theme_directory("empty"), "emptied by the run");
+  run_result run = unpack();
+  EXPECT_EQ(run.output, "Metadata unpacked OK.\nFiles unpacked OK.\n" +
+                            std::string(FINISHED_OK_LINES));
+  tree expected = base_tree("replaces the report", 4);
+  expected.insert({{".x", DIRECTORY_MARK},
+                   {".x/y", "no leading slash"},
+                   {"dup", "second"},
+                   {"empty", ""},
+                   {"a", DIRECTORY_MARK},
+                   {"a/b", DIRECTORY_MARK},
+                   {"a/b/c", DIRECTORY_MARK},
+                   {"a/b/c/d", DIRECTORY_MARK},
+                   {"a/b/c/d/e.txt", "deep"}});
+  EXPECT_EQ(written(), expected);
+}
+
+TEST_F(UnpackRun, PtfImageIsCopiedWholeWhateverItOverlaps) {
+  theme_blueprint blueprint;
+  blueprint.ptf_body = "0123456789";
+  // The first file's data lie inside the PTF image, the second's inside the
+  // header itself.
+  blueprint.files = {{"/in-body", "", PTF_HEADER_SIZE + 2, 5},
+                     {"/header", "", 0, 8}};
+  make_theme(blueprint);
+  EXPECT_EQ(unpack().status, 0);
+  EXPECT_EQ(read_file(in_theme_directory("in-body")), "23456");
+  EXPECT_EQ(read_file(in_theme_directory("header")),
+            std::string("\0PTF", 4) + theme_.bytes.substr(4, 4));
+  EXPECT_EQ(read_file(in_theme_directory("theme.ptf")), ptf_image(10));
+
+  theme_blueprint bare;
+  make_theme(bare);
+  EXPECT_EQ(unpack().status, 0);
+  std::string image = read_file(in_theme_directory("theme.ptf"));
+  EXPECT_EQ(image.size(), PTF_HEADER_SIZE);
+  EXPECT_EQ(image.substr(0, 4), std::string("\0PTF", 4));
+}
+
+TEST_F(UnpackRun, SecondRunReplacesWhatTheFirstWrote) {
+  theme_blueprint blueprint;
+  blueprint.files = {{"/vsh/module/paf.prx", "patch"}, {"/d/f", "file"}};
+  make_theme(blueprint);
+  ASSERT_EQ(unpack().status, 0);
+  tree first = written();
+  write_file(in_theme_directory("d/f"), "edited by the user, and longer");
+  write_file(in_theme_directory("patch-only/paf.prx.patch"), "edited");
+  run_result second = unpack();
+  EXPECT_EQ(second.status, 0);
+  EXPECT_EQ(written(), first);
+}
+
+// A damaged or hostile theme: each bad entry is refused with its message and
+// nothing of it reaches the disk, while every good entry is still written.
+TEST_F(UnpackRun, RefusesPathsLeadingOutside) {
+  theme_blueprint blueprint;
+  blueprint.files = {{"/../escape", "x"},   {"/a/../../escape", "x"},
+                     {"/a\\..\\..\\e", "x"}, {"./escape", "x"},
+                     {".", "x"},            {"/good", "kept"}};
+  make_theme(blueprint);
+  run_result run = unpack();
+  std::string refused = ": its path leads outside the theme directory.\n";
+  EXPECT_EQ(run.output, "Metadata unpacked OK.\n"
+                        "Skipping /../escape" + refused +
+                        "Skipping /a/../../escape" + refused +
+                        "Skipping /a\\..\\..\\e" + refused +
+                        "Skipping ./escape" + refused +
+                        "Skipping ." + refused +
+                        "Files unpacked with errors.\n"
+                        "PTF unpacked OK.\n"
+                        "Finished with errors.\n");
+  EXPECT_EQ(run.status, 255);
+  tree expected = base_tree(SAMPLE_REPORT_HEAD + "Files in theme: 6\n", 0);
+  expected.insert({"good", "kept"});
+  EXPECT_EQ(written(), expected);
+  EXPECT_EQ(snapshot_tree(scratch_.path()).size(), expected.size() + 2);
+}
+
+TEST_F(UnpackRun, SkipsDataOutsideTheFileButMakesItsDirectories) {
+  theme_blueprint blueprint;
+  blueprint.files = {{"/d/past-end", "", 0, 0xFFFFFFFFu},
+                     {"/wraps", "", 0xFFFFFFF0u, 0x20},
+                     {"/ok", "fine"}};
+  make_theme(blueprint);
+  make_theme_directory();
+  write_file(in_theme_directory("wraps"), "left alone");
+  run_result run = unpack();
+  EXPECT_EQ(run.output,
+            "Metadata unpacked OK.\n"
+            "Skipping /d/past-end: its data lie outside the theme file.\n"
+            "Skipping /wraps: its data lie outside the theme file.\n"
+            "Files unpacked with errors.\n"
+            "PTF unpacked OK.\n"
+            "Finished with errors.\n");
+  EXPECT_EQ(run.status, 255);
+  tree expected = base_tree(SAMPLE_REPORT_HEAD + "Files in theme: 3\n", 0);
+  expected.insert({{"d", DIRECTORY_MARK}, {"wraps", "left alone"},
+                   {"ok", "fine"}});
+  EXPECT_EQ(written(), expected);
+}
+
+TEST_F(UnpackRun, TargetsThatCannotBeCreatedAreReported) {
+  theme_blueprint blueprint;
+  blueprint.files = {{"/a", "file a"}, {"/a/b", "under a file"},
+                     {"", "empty name"}, {"/after", "still written"}};
+  make_theme(blueprint);
+  run_result run = unpack();
+  EXPECT_EQ(run.output,
+            "Metadata unpacked OK.\n"
+            "Cannot write ./a/b.\n"
+            "Cannot write ..\n"
+            "Files unpacked with errors.\n"
+            "PTF unpacked OK.\n"
+            "Finished with errors.\n");
+  EXPECT_EQ(run.status, 255);
+  tree expected = base_tree(SAMPLE_REPORT_HEAD + "Files in theme: 4\n", 0);
+  expected.insert({{"a", "file a"}, {"after", "still written"}});
+  EXPECT_EQ(written(), expected);
+}
+
+TEST_F(UnpackRun, FailedWritesLeaveNoPartialFiles) {
+  // With writes limited to 1000 bytes per file, the 4000-byte entry and the
+  // 2320-byte PTF image fail; what fits is written.
+  theme_blueprint blueprint;
+  blueprint.ptf_body = std::string(2000, 'p');
+  blueprint.files = {{"/small", "small"},
+                     {"/vsh/module/paf.prx", std::string(4000, 'b')},
+                     {"/last", "last"}};
+  make_theme(blueprint);
+  run_options limited;
+  limited.file_size_limit = 1000;
+  run_result run = unpack(limited);
+  EXPECT_EQ(run.output,
+            "Metadata unpacked OK.\n"
+            "Unpacking paf.prx patch...\n"
+            "Cannot write ./patch-only/paf.prx.patch.\n"
+            "Files unpacked with errors.\n"
+            "Cannot write theme.ptf.\n"
+            "Finished with errors.\n");
+  EXPECT_EQ(run.status, 255);
+  tree expected = {{"patch-only", DIRECTORY_MARK},
+                   {"theme info.txt", SAMPLE_REPORT_HEAD + "Files in theme: 3\n"},
+                   {"small", "small"},
+                   {"vsh", DIRECTORY_MARK},
+                   {"vsh/module", DIRECTORY_MARK},
+                   {"last", "last"}};
+  EXPECT_EQ(written(), expected);
+}
+
+TEST_F(UnpackRun, ReportThatCannotBeWrittenDoesNotStopTheRun) {
+  theme_blueprint blueprint;
+  blueprint.files = {{"/f", "data"}};
+  make_theme(blueprint);
+  make_theme_directory();
+  ASSERT_EQ(mkdir(in_theme_directory("theme info.txt").c_str(), 0755), 0);
+  run_result run = unpack();
+  EXPECT_EQ(run.output,
+            "Cannot write theme info.txt.\n"
+            "Files unpacked OK.\n"
+            "PTF unpacked OK.\n"
+            "Finished with errors.\n");
+  EXPECT_EQ(run.status, 255);
+  EXPECT_EQ(written().at("f"), "data");
+}
+
+TEST_F(UnpackRun, PtfImageOutsideTheFileIsSkipped) {
+  for (uint32_t body_length : {5u, 0xFFFFFFFFu, 0xFFFFFEC0u}) {
+    theme_blueprint blueprint;
+    blueprint.ptf_body_length = body_length;
+    make_theme(blueprint);
+    run_result run = unpack();
+    EXPECT_EQ(run.output,
+              "Metadata unpacked OK.\n"
+              "Files unpacked OK.\n"
+              "Skipping theme.ptf: its data lie outside the theme file.\n"
+              "Finished with errors.\n")
+        << body_length;
+    EXPECT_EQ(run.status, 255);
+    EXPECT_EQ(written().count("theme.ptf"), 0u);
+  }
+}
+
+TEST_F(UnpackRun, DoesNotFollowSymbolicLinksBelowTheThemeDirectory) {
+  scratch_directory outside;
+  theme_blueprint blueprint;
+  blueprint.files = {{"/vsh/x", "through a link"},
+                     {"/vsh/module/paf.prx", "through a link"},
+                     {"/linked-file", "onto a link"},
+                     {"/ok", "kept"}};
+  make_theme(blueprint);
+  make_theme_directory();
+  ASSERT_EQ(symlink(outside.path().c_str(), in_theme_directory("vsh").c_str()), 0);
+  ASSERT_EQ(symlink((outside / "target").c_str(),
+                    in_theme_directory("linked-file").c_str()), 0);
+  ASSERT_EQ(symlink((outside / "info").c_str(),
+                    in_theme_directory("theme info.txt").c_str()), 0);
+  ASSERT_EQ(symlink((outside / "ptf").c_str(),
+                    in_theme_directory("theme.ptf").c_str()), 0);
+  run_result run = unpack();
+  std::string through = ": its path goes through a symbolic link.\n";
+  EXPECT_EQ(run.output, "Skipping theme info.txt" + through +
+                            "Skipping /vsh/x" + through +
+                            "Skipping /vsh/module/paf.prx" + through +
+                            "Skipping /linked-file" + through +
+                            "Files unpacked with errors.\n"
+                            "Skipping theme.ptf" + through +
+                            "Finished with errors.\n");
+  EXPECT_EQ(run.status, 255);
+  EXPECT_TRUE(snapshot_tree(outside.path()).empty());
+  tree expected = {{"patch-only", DIRECTORY_MARK}, {"vsh", "<symlink>"},
+                   {"linked-file", "<symlink>"}, {"theme info.txt", "<symlink>"},
+                   {"theme.ptf", "<symlink>"}, {"ok", "kept"}};
+  EXPECT_EQ(written(), expected);
+}
+
+TEST_F(UnpackRun, DoesNotFollowALinkedPatchDirectory) {
+  scratch_directory outside;
+  theme_blueprint blueprint;
+  blueprint.files = {{"/vsh/module/vshmain.prx", "patch"}};
+  make_theme(blueprint);
+  ASSERT_EQ(mkdir(in_theme_directory("").c_str(), 0755), 0);
+  ASSERT_EQ(symlink(outside.path().c_str(),
+                    in_theme_directory("patch-only").c_str()), 0);
+  run_result run = unpack();
+  EXPECT_EQ(run.output,
+            "Metadata unpacked OK.\n"
+            "Skipping /vsh/module/vshmain.prx: its path goes through a "
+            "symbolic link.\n"
+            "Files unpacked with errors.\n"
+            "PTF unpacked OK.\n"
+            "Finished with errors.\n");
+  EXPECT_TRUE(snapshot_tree(outside.path()).empty());
+}
+
+#ifndef THEMEUNPACK_SANITIZED
+TEST_F(UnpackRun, EntryTooLargeForMemoryIsSkipped) {
+  // A sparse 768 MiB entry under a 256 MiB address-space limit.
+  constexpr uint32_t big = 768u << 20;
+  theme_blueprint blueprint;
+  blueprint.files = {{"/big", "", PTF_HEADER_SIZE, big}, {"/small", "fits"}};
+  built_theme built = build_theme(blueprint);
+  std::string head = built.bytes.substr(0, built.table_offset);
+  std::string table = built.bytes.substr(built.table_offset);
+  // Move the table past the big entry's data, leaving a hole between.
+  uint64_t table_at = PTF_HEADER_SIZE + static_cast<uint64_t>(big) + 4;
+  write_file(scratch_ / "theme.ctf", head);
+  ASSERT_EQ(truncate((scratch_ / "theme.ctf").c_str(), table_at), 0);
+  FILE* file = fopen((scratch_ / "theme.ctf").c_str(), "ab");
+  fwrite(table.data(), 1, table.size(), file);
+  fclose(file);
+  run_options limited;
+  limited.address_space_limit = 256u << 20;
+  run_result run = unpack(limited);
+  EXPECT_EQ(run.output,
+            "Metadata unpacked OK.\n"
+            "Skipping /big: not enough memory.\n"
+            "Files unpacked with errors.\n"
+            "PTF unpacked OK.\n"
+            "Finished with errors.\n");
+  EXPECT_EQ(run.status, 255);
+  EXPECT_EQ(written().count("big"), 0u);
+  EXPECT_EQ(written().at("small"), "fits");
+}
+#endif
+
+}  // namespace
