@@ -5,11 +5,8 @@
 //     for it should hold (a packed file's data, the report, the PTF image);
 //   - the status is 0 exactly when no failure message was printed, and then the
 //     last line is "Finished OK!".
-// The expected contents come from a reading of the theme file written here on
-// its own, not from the tool's readers, so the two check each other.
 #include <dirent.h>
 #include <fcntl.h>
-#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -22,109 +19,15 @@
 #include <vector>
 
 #include "app/run_unpacker.h"
+#include "tests/unpack_oracle.h"
 
 namespace {
 
-constexpr uint64_t HEADER_SIZE = 320;
-constexpr uint64_t RECORD_SIZE = 72;
 constexpr const char* SENTINEL = "sentinel: must stay as it is\n";
 
 [[noreturn]] void fail(const std::string& what) {
   fprintf(stderr, "invariant broken: %s\n", what.c_str());
   abort();
-}
-
-uint32_t u32_at(const std::string& bytes, uint64_t offset) {
-  uint32_t value = 0;
-  for (int i = 3; i >= 0; --i) {
-    value = value << 8 | static_cast<unsigned char>(bytes[offset + i]);
-  }
-  return value;
-}
-
-// A text field up to its first NUL, through a newline, or to its limit.
-std::string text_at(const std::string& bytes, uint64_t offset, size_t limit) {
-  std::string value;
-  for (size_t i = 0; i < limit; ++i) {
-    char c = bytes[offset + i];
-    if (c == '\0') break;
-    value += c;
-    if (c == '\n') break;
-  }
-  return value;
-}
-
-std::string report_of(const std::string& bytes) {
-  char count[16];
-  snprintf(count, sizeof count, "%d",
-           static_cast<int32_t>(u32_at(bytes, 0x18)));
-  return "Short theme name: " + text_at(bytes, 0x8, 8) +
-         "\nInternal ID: " + text_at(bytes, 0x88, 8) +
-         "\nRequired firmware: " + text_at(bytes, 0xC0, 4) +
-         "\nFiles in theme: " + count + "\n";
-}
-
-// Collapses "./a//b/./c" to "a/b/c"; empty for a path naming the directory.
-std::string normalise(const std::string& path) {
-  std::string result;
-  size_t start = 0;
-  while (start <= path.size()) {
-    size_t end = path.find('/', start);
-    if (end == std::string::npos) end = path.size();
-    std::string component = path.substr(start, end - start);
-    if (!component.empty() && component != ".") {
-      if (!result.empty()) result += '/';
-      result += component;
-    }
-    start = end + 1;
-  }
-  return result;
-}
-
-bool has_dot_dot(const std::string& path) {
-  size_t start = 0;
-  while (start <= path.size()) {
-    size_t end = path.find_first_of("/\\", start);
-    if (end == std::string::npos) end = path.size();
-    if (path.compare(start, end - start, "..") == 0 && end - start == 2) {
-      return true;
-    }
-    start = end + 1;
-  }
-  return false;
-}
-
-std::string target_of(const std::string& output_path) {
-  static const char* const redirects[][2] = {
-      {"./vsh/module/common_gui.prx", "patch-only/common_gui.prx.patch"},
-      {"./vsh/module/paf.prx", "patch-only/paf.prx.patch"},
-      {"./vsh/module/vshmain.prx", "patch-only/vshmain.prx.patch"}};
-  for (const auto& redirect : redirects) {
-    if (strcasecmp(output_path.c_str(), redirect[0]) == 0) return redirect[1];
-  }
-  return normalise(output_path);
-}
-
-// What each file of the theme directory holds if the last write meant for it
-// succeeded: the report, then the packed files in table order, then the image.
-std::map<std::string, std::string> expected_contents(const std::string& bytes) {
-  std::map<std::string, std::string> expected;
-  expected["theme info.txt"] = report_of(bytes);
-  uint64_t length = bytes.size();
-  uint64_t count = u32_at(bytes, 0x18);
-  if (count * RECORD_SIZE <= length) {
-    for (uint64_t i = 0; i < count; ++i) {
-      uint64_t record = length - (count - i) * RECORD_SIZE;
-      std::string output_path = "." + text_at(bytes, record, 63);
-      uint64_t offset = u32_at(bytes, record + 64);
-      uint64_t size = u32_at(bytes, record + 68);
-      if (has_dot_dot(output_path) || offset + size > length) continue;
-      expected[target_of(output_path)] = bytes.substr(offset, size);
-    }
-  }
-  uint64_t image = u32_at(bytes, 0x124) + HEADER_SIZE;
-  if (image <= length) expected["theme.ptf"] = bytes.substr(0, image);
-  return expected;
 }
 
 std::string read_whole(const std::string& path) {
@@ -206,27 +109,6 @@ void check_outside_untouched(const std::string& root) {
   }
 }
 
-bool reports_failure(const std::string& output) {
-  for (const char* failure :
-       {"Skipping ", "Cannot ", "File table does not fit", "with errors",
-        "Invalid theme file."}) {
-    if (output.find(failure) != std::string::npos) return true;
-  }
-  return false;
-}
-
-void check_status(int status, const std::string& output) {
-  bool failed = reports_failure(output);
-  if ((status == 0) == failed) fail("status does not match the messages");
-  const std::string finished = "Finished OK!\n";
-  if (status == 0 &&
-      (output.size() < finished.size() ||
-       output.compare(output.size() - finished.size(), finished.size(),
-                      finished) != 0)) {
-    fail("a clean run must end with Finished OK!");
-  }
-}
-
 struct fuzz_setup {
   std::string start_directory;
   std::string root;    // scratch tree of one run
@@ -283,7 +165,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (chdir(setup.start_directory.c_str()) != 0) fail("chdir back");
   std::string output = take_output();
 
-  check_status(status, output);
+  std::string problem = status_problem(status, output);
+  if (!problem.empty()) fail(problem);
   check_outside_untouched(root);
   std::string theme_directory = root + "/work/theme_ctf";
   struct stat status_of_directory;
