@@ -69,6 +69,12 @@ bool has_dot_dot(const std::string& path) {
   return false;
 }
 
+// "x/" and "x/." name directories: no file can be created there.
+bool names_a_directory(const std::string& path) {
+  std::string last = path.substr(path.rfind('/') + 1);
+  return last.empty() || last == ".";
+}
+
 std::string target_of(const std::string& output_path) {
   static const char* const redirects[][2] = {
       {"./vsh/module/common_gui.prx", "patch-only/common_gui.prx.patch"},
@@ -107,7 +113,10 @@ std::map<std::string, std::string> expected_contents(const std::string& bytes) {
       std::string output_path = "." + text_at(bytes, record, NAME_LIMIT);
       uint64_t offset = u32_at(bytes, record + 64);
       uint64_t size = u32_at(bytes, record + 68);
-      if (has_dot_dot(output_path) || offset + size > length) continue;
+      if (has_dot_dot(output_path) || names_a_directory(output_path) ||
+          offset + size > length) {
+        continue;
+      }
       expected[target_of(output_path)] = bytes.substr(offset, size);
     }
   }

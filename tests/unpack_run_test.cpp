@@ -263,19 +263,22 @@ TEST_F(UnpackRun, SkipsDataOutsideTheFileButMakesItsDirectories) {
 TEST_F(UnpackRun, TargetsThatCannotBeCreatedAreReported) {
   theme_blueprint blueprint;
   blueprint.files = {{"/a", "file a"}, {"/a/b", "under a file"},
-                     {"", "empty name"}, {"/after", "still written"}};
+                     {"", "empty name"}, {"/t/", "names a directory"},
+                     {"/after", "still written"}};
   make_theme(blueprint);
   run_result run = unpack();
   EXPECT_EQ(run.output,
             "Metadata unpacked OK.\n"
             "Cannot write ./a/b.\n"
             "Cannot write ..\n"
+            "Cannot write ./t/.\n"
             "Files unpacked with errors.\n"
             "PTF unpacked OK.\n"
             "Finished with errors.\n");
   EXPECT_EQ(run.status, 255);
-  tree expected = base_tree(SAMPLE_REPORT_HEAD + "Files in theme: 4\n", 0);
-  expected.insert({{"a", "file a"}, {"after", "still written"}});
+  tree expected = base_tree(SAMPLE_REPORT_HEAD + "Files in theme: 5\n", 0);
+  expected.insert({{"a", "file a"}, {"t", DIRECTORY_MARK},
+                   {"after", "still written"}});
   EXPECT_EQ(written(), expected);
 }
 
