@@ -5,7 +5,7 @@ BUILD_PACKAGES := cmake ninja-build g++ libgtest-dev
 CLANG_PACKAGES := clang libclang-rt-14-dev
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps build demo test test-clang test-sanitize clean
+.PHONY: all deps build demo test test-clang test-sanitize fuzz-build fuzz-smoke fuzz clean
 
 all: build
 
@@ -43,5 +43,31 @@ test-sanitize:
 	cmake --build build-sanitize -j $(JOBS)
 	cd build-sanitize && ctest --output-on-failure -j $(JOBS)
 
+# The fuzz target writes a scratch tree per input; tmpfs makes that cheap.
+FUZZ_TMP ?= $(shell [ -d /dev/shm ] && echo /dev/shm || echo /tmp)
+FUZZ_CORPUS ?= build-fuzz/corpus
+FUZZ_RUNS ?= 200000
+FUZZ_JOBS ?= $(JOBS)
+
+fuzz-build:
+	@tools/ensure-packages.sh $(BUILD_PACKAGES) $(CLANG_PACKAGES)
+	CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DTHEMEUNPACK_WERROR=ON \
+	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTHEMEUNPACK_FUZZ=ON -DBUILD_TESTING=OFF
+	cmake --build build-fuzz -j $(JOBS)
+	mkdir -p $(FUZZ_CORPUS)
+	build-fuzz/fuzz/make_fuzz_seeds $(FUZZ_CORPUS)
+
+# A bounded, deterministic run from the seeds, as CI does it.
+fuzz-smoke: fuzz-build
+	TMPDIR=$(FUZZ_TMP) build-fuzz/fuzz/fuzz_unpack -seed=1 -runs=$(FUZZ_RUNS) \
+	  -artifact_prefix=build-fuzz/ $(FUZZ_CORPUS)
+
+# A longer run on every core: make fuzz FUZZ_SECONDS=3600
+FUZZ_SECONDS ?= 600
+fuzz: fuzz-build
+	cd build-fuzz && TMPDIR=$(FUZZ_TMP) ./fuzz/fuzz_unpack -jobs=$(FUZZ_JOBS) \
+	  -workers=$(FUZZ_JOBS) -max_total_time=$(FUZZ_SECONDS) \
+	  -artifact_prefix=./ corpus
+
 clean:
-	rm -rf build build-clang build-sanitize demo
+	rm -rf build build-clang build-sanitize build-fuzz demo
