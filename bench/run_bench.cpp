@@ -1,0 +1,291 @@
+// Times themeunpack against GNU tar and bsdtar extracting the same files, in one
+// interleaved run (A B C A B C ...), each run into a fresh directory on the same
+// filesystem as the data, removed outside the timing. First checks that all
+// three tools leave the same tree, so a fast wrong answer cannot win.
+//
+//   themeunpack_bench <data directory> [--rounds N] [profile ...]
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "bench/bench_data.h"
+
+namespace {
+
+const char* const TOOLS[] = {"themeunpack", "tar", "bsdtar"};
+constexpr int DEFAULT_ROUNDS = 5;
+
+struct measurement {
+  double wall = 0;    // seconds
+  double user = 0;    // seconds
+  double system = 0;  // seconds
+  long max_rss_kib = 0;
+};
+
+struct bench_setup {
+  std::string data;         // where the .ctf and .tar files are
+  std::string scratch;      // where each run writes, on the same filesystem
+  std::string themeunpack;  // the executable under test
+};
+
+// Runs argv in `directory` with its output discarded; returns its status.
+int run_command(const std::vector<std::string>& arguments,
+                const std::string& directory) {
+  std::vector<char*> argv;
+  for (const std::string& argument : arguments) {
+    argv.push_back(const_cast<char*>(argument.c_str()));
+  }
+  argv.push_back(nullptr);
+  pid_t pid = fork();
+  if (pid == 0) {
+    int null = open("/dev/null", O_WRONLY);
+    dup2(null, STDOUT_FILENO);
+    if (chdir(directory.c_str()) != 0) _exit(126);
+    execvp(argv[0], argv.data());
+    _exit(127);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+void remove_tree(const std::string& path) {
+  run_command({"rm", "-rf", path}, "/");
+  // Write-back of the last run's files must not land in the next run's time.
+  sync();
+}
+
+std::string theme_directory_of(const std::string& profile) {
+  return profile + "_ctf";
+}
+
+std::vector<std::string> command_for(const std::string& tool,
+                                     const bench_setup& setup,
+                                     const std::string& profile,
+                                     const std::string& output) {
+  std::string base = setup.data + "/" + profile;
+  if (tool == "themeunpack") return {setup.themeunpack, base + ".ctf"};
+  return {tool, "-xf", base + ".tar", "-C",
+          output + "/" + theme_directory_of(profile)};
+}
+
+// GNU time's report: "\tUser time (seconds): 0.01" and so on.
+double time_field(const std::string& report, const std::string& label) {
+  size_t at = report.find(label);
+  if (at == std::string::npos) return 0;
+  return atof(report.c_str() + at + label.size());
+}
+
+bool measure(const std::string& tool, const bench_setup& setup,
+             const std::string& profile, const std::string& output,
+             measurement* result) {
+  mkdir(output.c_str(), 0755);
+  if (tool != "themeunpack") {
+    mkdir((output + "/" + theme_directory_of(profile)).c_str(), 0755);
+  }
+  std::string report_path = setup.scratch + "/time.txt";
+  std::vector<std::string> command = {"/usr/bin/time", "-v", "-o", report_path};
+  for (const std::string& part : command_for(tool, setup, profile, output)) {
+    command.push_back(part);
+  }
+  auto start = std::chrono::steady_clock::now();
+  int status = run_command(command, output);
+  auto end = std::chrono::steady_clock::now();
+  if (status != 0) {
+    fprintf(stderr, "%s failed on %s with status %d\n", tool.c_str(),
+            profile.c_str(), status);
+    return false;
+  }
+  std::ifstream file(report_path);
+  std::string report((std::istreambuf_iterator<char>(file)),
+                     std::istreambuf_iterator<char>());
+  result->wall = std::chrono::duration<double>(end - start).count();
+  result->user = time_field(report, "User time (seconds): ");
+  result->system = time_field(report, "System time (seconds): ");
+  result->max_rss_kib = static_cast<long>(
+      time_field(report, "Maximum resident set size (kbytes): "));
+  return true;
+}
+
+std::vector<std::string> sorted_names(const std::string& path) {
+  std::vector<std::string> names;
+  if (DIR* dir = opendir(path.c_str())) {
+    while (dirent* item = readdir(dir)) {
+      std::string name = item->d_name;
+      if (name != "." && name != "..") names.push_back(name);
+    }
+    closedir(dir);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+bool same_contents(const std::string& a, const std::string& b) {
+  std::ifstream first(a, std::ios::binary);
+  std::ifstream second(b, std::ios::binary);
+  std::vector<char> x(1 << 20);
+  std::vector<char> y(1 << 20);
+  while (first && second) {
+    first.read(x.data(), x.size());
+    second.read(y.data(), y.size());
+    if (first.gcount() != second.gcount() ||
+        memcmp(x.data(), y.data(), first.gcount()) != 0) {
+      return false;
+    }
+  }
+  return !first && !second;
+}
+
+// Same names, same kinds, same bytes, all the way down.
+bool same_tree(const std::string& a, const std::string& b, std::string* where) {
+  std::vector<std::string> names = sorted_names(a);
+  if (names != sorted_names(b)) {
+    *where = a;
+    return false;
+  }
+  for (const std::string& name : names) {
+    std::string x = a + "/" + name;
+    std::string y = b + "/" + name;
+    struct stat sx, sy;
+    if (lstat(x.c_str(), &sx) != 0 || lstat(y.c_str(), &sy) != 0 ||
+        (sx.st_mode & S_IFMT) != (sy.st_mode & S_IFMT)) {
+      *where = x;
+      return false;
+    }
+    if (S_ISDIR(sx.st_mode) ? !same_tree(x, y, where) : !same_contents(x, y)) {
+      if (where->empty()) *where = x;
+      return false;
+    }
+  }
+  return true;
+}
+
+// One untimed run of each tool: warms the page cache and checks the trees.
+bool check_trees(const bench_setup& setup, const std::string& profile) {
+  std::map<std::string, std::string> outputs;
+  measurement ignored;
+  for (const char* tool : TOOLS) {
+    outputs[tool] = setup.scratch + "/check-" + tool;
+    remove_tree(outputs[tool]);
+    if (!measure(tool, setup, profile, outputs[tool], &ignored)) return false;
+  }
+  bool same = true;
+  for (const char* tool : {"tar", "bsdtar"}) {
+    std::string where;
+    if (!same_tree(outputs["themeunpack"], outputs[tool], &where)) {
+      fprintf(stderr, "%s: themeunpack and %s differ at %s\n", profile.c_str(),
+              tool, where.c_str());
+      same = false;
+    }
+  }
+  for (const auto& [tool, output] : outputs) remove_tree(output);
+  return same;
+}
+
+double median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  size_t n = values.size();
+  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+void print_table(const std::string& profile,
+                 const std::map<std::string, std::vector<measurement>>& runs) {
+  const std::vector<measurement>& tar = runs.at("tar");
+  printf("\n### %s (%zu rounds)\n\n", profile.c_str(), tar.size());
+  printf("| tool | median wall ms (min-max) | median ratio to GNU tar | "
+         "user ms | sys ms | peak RSS MiB |\n|---|---|---|---|---|---|\n");
+  for (const char* tool : TOOLS) {
+    const std::vector<measurement>& own = runs.at(tool);
+    std::vector<double> wall, ratio, user, system;
+    long rss = 0;
+    for (size_t i = 0; i < own.size(); ++i) {
+      wall.push_back(own[i].wall * 1000);
+      ratio.push_back(own[i].wall / tar[i].wall);
+      user.push_back(own[i].user * 1000);
+      system.push_back(own[i].system * 1000);
+      rss = std::max(rss, own[i].max_rss_kib);
+    }
+    printf("| %s | %.1f (%.1f-%.1f) | %.2f | %.0f | %.0f | %.1f |\n", tool,
+           median(wall), *std::min_element(wall.begin(), wall.end()),
+           *std::max_element(wall.begin(), wall.end()), median(ratio),
+           median(user), median(system), rss / 1024.0);
+  }
+  fflush(stdout);
+}
+
+bool bench_profile_runs(const bench_setup& setup, const std::string& profile,
+                        int rounds) {
+  if (!check_trees(setup, profile)) return false;
+  std::map<std::string, std::vector<measurement>> runs;
+  for (int round = 0; round < rounds; ++round) {
+    for (const char* tool : TOOLS) {
+      std::string output = setup.scratch + "/run";
+      measurement result;
+      bool ok = measure(tool, setup, profile, output, &result);
+      remove_tree(output);
+      if (!ok) return false;
+      runs[tool].push_back(result);
+    }
+  }
+  print_table(profile, runs);
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    fprintf(stderr, "usage: %s <data directory> [--rounds N] [profile ...]\n",
+            argv[0]);
+    return 2;
+  }
+  bench_setup setup;
+  setup.data = argv[1];
+  setup.themeunpack = THEMEUNPACK_EXECUTABLE;
+  int rounds = DEFAULT_ROUNDS;
+  std::vector<std::string> profiles;
+  for (int i = 2; i < argc; ++i) {
+    if (strcmp(argv[i], "--rounds") == 0 && i + 1 < argc) {
+      rounds = atoi(argv[++i]);
+    } else if (find_bench_profile(argv[i]) != nullptr) {
+      profiles.push_back(argv[i]);
+    } else {
+      fprintf(stderr, "unknown profile %s\n", argv[i]);
+      return 2;
+    }
+  }
+  if (profiles.empty()) {
+    for (const bench_profile& profile : bench_profiles()) {
+      profiles.push_back(profile.name);
+    }
+  }
+  mkdir(setup.data.c_str(), 0755);
+  char resolved[PATH_MAX];
+  if (realpath(setup.data.c_str(), resolved) == nullptr) {
+    fprintf(stderr, "cannot use %s\n", setup.data.c_str());
+    return 1;
+  }
+  setup.data = resolved;
+  setup.scratch = setup.data + "/scratch";
+  mkdir(setup.scratch.c_str(), 0755);
+
+  for (const std::string& profile : profiles) {
+    if (!make_bench_data(setup.data, *find_bench_profile(profile)) ||
+        !bench_profile_runs(setup, profile, rounds)) {
+      return 1;
+    }
+  }
+  return 0;
+}
