@@ -1,7 +1,9 @@
 #include "format/theme_file.h"
 
 #include <sys/types.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -10,16 +12,24 @@ namespace {
 
 constexpr uint64_t MAX_FILE_POSITION = std::numeric_limits<off_t>::max();
 
-bool seek_from_start(FILE* stream, uint64_t offset) {
-  if (offset > MAX_FILE_POSITION) return false;
-  return fseeko(stream, static_cast<off_t>(offset), SEEK_SET) == 0;
-}
-
-// Reads exactly `length` bytes at `offset`; a short read is a failure.
+// Reads exactly `length` bytes at `offset`; a short read is a failure. Each read
+// carries its own absolute position, so no seek is needed and one bad range
+// cannot shift the next.
 bool read_exactly(const theme_file& theme, uint64_t offset, void* bytes,
                   size_t length) {
-  if (!seek_from_start(theme.stream, offset)) return false;
-  return fread(bytes, 1, length, theme.stream) == length;
+  if (offset > MAX_FILE_POSITION) return false;
+  int file = fileno(theme.stream);
+  auto* into = static_cast<char*>(bytes);
+  // The kernel may hand over a very large block in parts.
+  while (length > 0) {
+    ssize_t got = pread(file, into, length, static_cast<off_t>(offset));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;
+    into += got;
+    offset += static_cast<uint64_t>(got);
+    length -= static_cast<size_t>(got);
+  }
+  return true;
 }
 
 bool measure_length(FILE* stream, uint64_t* length) {

@@ -1,6 +1,7 @@
 #include "unpack/output_file.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "tests/test_support.h"
@@ -30,17 +31,17 @@ class SymlinkCheck : public ::testing::Test {
 };
 
 TEST_F(SymlinkCheck, FindsLinksAmongTheDirectories) {
-  EXPECT_TRUE(directories_hold_symlink(at("link/etc/x").c_str()));
-  EXPECT_TRUE(directories_hold_symlink(at("link/x").c_str()));
-  EXPECT_FALSE(directories_hold_symlink(at("link").c_str()));
-  EXPECT_FALSE(directories_hold_symlink(at("plain/x").c_str()));
+  EXPECT_TRUE(directories_hold_symlink(at("link/etc/x").c_str(), nullptr));
+  EXPECT_TRUE(directories_hold_symlink(at("link/x").c_str(), nullptr));
+  EXPECT_FALSE(directories_hold_symlink(at("link").c_str(), nullptr));
+  EXPECT_FALSE(directories_hold_symlink(at("plain/x").c_str(), nullptr));
 }
 
 TEST_F(SymlinkCheck, FindsTheTargetItselfBeingALink) {
-  EXPECT_TRUE(path_holds_symlink(at("file-link").c_str()));
-  EXPECT_TRUE(path_holds_symlink(at("link").c_str()));
-  EXPECT_FALSE(path_holds_symlink(at("file").c_str()));
-  EXPECT_FALSE(path_holds_symlink(at("absent").c_str()));
+  EXPECT_TRUE(path_holds_symlink(at("file-link").c_str(), nullptr));
+  EXPECT_TRUE(path_holds_symlink(at("link").c_str(), nullptr));
+  EXPECT_FALSE(path_holds_symlink(at("file").c_str(), nullptr));
+  EXPECT_FALSE(path_holds_symlink(at("absent").c_str(), nullptr));
 }
 
 TEST(WriteOutputFile, WritesExactlyAndLeavesNothingOnFailure) {
@@ -55,6 +56,27 @@ TEST(WriteOutputFile, WritesExactlyAndLeavesNothingOnFailure) {
   std::string below_file = scratch / "out.bin/x";
   EXPECT_FALSE(write_output_file(below_file.c_str(), "x", 1));
   EXPECT_EQ(snapshot_tree(scratch.path()).size(), 1u);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(MakeParentDirectories, RemembersOnlyRealDirectoriesAndWhichItMade) {
+  scratch_directory scratch;
+  ASSERT_EQ(mkdir((scratch / "old").c_str(), 0755), 0);
+  write_file(scratch / "file", "x");
+  directory_cache cache;
+  for (std::string path : {scratch / "old/new/deep/f", scratch / "file/x"}) {
+    ASSERT_FALSE(directories_hold_symlink(path.c_str(), &cache));
+    make_parent_directories(path.data(), &cache);
+  }
+  EXPECT_FALSE(cache.made_by_run.at(scratch / "old"));
+  EXPECT_TRUE(cache.made_by_run.at(scratch / "old/new"));
+  EXPECT_TRUE(cache.made_by_run.at(scratch / "old/new/deep"));
+  // A file in the way may be removed later; it is never taken for a directory.
+  EXPECT_EQ(cache.made_by_run.count(scratch / "file"), 0u);
+  EXPECT_EQ(snapshot_tree(scratch.path()).at("old/new/deep"), DIRECTORY_MARK);
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 #include "unpack/extract_entries.h"
 
 #include <strings.h>
-#include <sys/stat.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -25,7 +24,8 @@ constexpr patch_redirect PATCH_REDIRECTS[] = {
 
 // Checked before anything is done for the entry, so a refused entry leaves no
 // trace on disk.
-bool path_is_refused(const theme_entry& entry, const char* output_path) {
+bool path_is_refused(const theme_entry& entry, const char* output_path,
+                     directory_cache* cache) {
   if (leads_outside(output_path)) {
     printf(SKIP_OUTSIDE_DIRECTORY, entry.name);
     return true;
@@ -34,7 +34,8 @@ bool path_is_refused(const theme_entry& entry, const char* output_path) {
   const char* target = redirect ? redirect->patch_path : output_path;
   // A planted "vsh -> /etc" would make the directories below it, and the file,
   // land outside the theme directory.
-  if (directories_hold_symlink(output_path) || path_holds_symlink(target)) {
+  if (directories_hold_symlink(output_path, cache) ||
+      path_holds_symlink(target, cache)) {
     printf(SKIP_SYMLINK, entry.name);
     return true;
   }
@@ -57,14 +58,15 @@ bool read_entry_data(const theme_file& theme, const theme_entry& entry,
 }
 
 // Returns false when the entry was skipped or could not be written.
-bool extract_entry(const theme_file& theme, const theme_entry& entry) {
+bool extract_entry(const theme_file& theme, const theme_entry& entry,
+                   directory_cache* cache) {
   char output_path[OUTPUT_PATH_SIZE];
   form_output_path(entry.name, output_path);
-  if (path_is_refused(entry, output_path)) return false;
+  if (path_is_refused(entry, output_path, cache)) return false;
 
   // Directories come first, even for entries whose data turn out to be
   // unreadable or that are diverted into "patch-only".
-  make_parent_directories(output_path);
+  make_parent_directories(output_path, cache);
 
   unsigned char* data = nullptr;
   if (!read_entry_data(theme, entry, &data)) return false;
@@ -80,15 +82,6 @@ bool extract_entry(const theme_file& theme, const theme_entry& entry) {
 void form_output_path(const char* name, char* output_path) {
   output_path[0] = '.';
   strcpy(output_path + 1, name);
-}
-
-void make_parent_directories(char* output_path) {
-  for (char* p = output_path; *p != '\0'; ++p) {
-    if (*p != '/') continue;
-    *p = '\0';
-    mkdir(output_path, DIRECTORY_MODE);
-    *p = '/';
-  }
 }
 
 const patch_redirect* find_patch_redirect(const char* output_path) {
@@ -113,13 +106,15 @@ phase_result extract_entries(const theme_file& theme, uint32_t file_count) {
     fputs(FILES_WITH_ERRORS, stdout);
     return phase_result::had_errors;
   }
+  // Directories made or checked once are not made or checked again.
+  directory_cache cache;
   bool clean = true;
   for (uint32_t index = 0; index < file_count; ++index) {
     theme_entry entry;
     if (!read_theme_entry(theme, file_count, index, &entry)) {
       return phase_result::cannot_read;
     }
-    if (!extract_entry(theme, entry)) clean = false;
+    if (!extract_entry(theme, entry, &cache)) clean = false;
   }
   fputs(clean ? FILES_OK : FILES_WITH_ERRORS, stdout);
   return clean ? phase_result::ok : phase_result::had_errors;

@@ -26,11 +26,6 @@ phase_result extract_entries(const theme_file& theme, uint32_t file_count);
 // Forms the output path of a stored name: "." followed by the name.
 void form_output_path(const char* name, char* output_path);
 
-// Creates every directory named in `output_path` before its last component.
-// Results are ignored: an existing directory is reused, and a directory that
-// cannot be made shows up when the file in it cannot be created.
-void make_parent_directories(char* output_path);
-
 // The row whose module path equals the whole `output_path`, ignoring the case of
 // ASCII letters, or null.
 const patch_redirect* find_patch_redirect(const char* output_path);

@@ -11,7 +11,7 @@ namespace {
 
 bool write_ptf_image(const theme_file& theme, uint32_t body_length,
                      const char* name) {
-  if (path_holds_symlink(name)) {
+  if (path_holds_symlink(name, nullptr)) {
     printf(SKIP_SYMLINK, name);
     return false;
   }

@@ -1,17 +1,57 @@
 #include "unpack/output_file.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
-#include <string>
+
+#include "unpack/theme_directory.h"
 
 namespace {
 
+constexpr mode_t OUTPUT_FILE_MODE = 0666;  // subject to the umask, as fopen's
+constexpr int OUTPUT_FLAGS = O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW;
+
 bool is_separator(char c) { return c == '/' || c == '\\'; }
 
-bool is_symlink(const std::string& path) {
+bool is_symlink(const char* path) {
   struct stat status;
-  return lstat(path.c_str(), &status) == 0 && S_ISLNK(status.st_mode);
+  return lstat(path, &status) == 0 && S_ISLNK(status.st_mode);
+}
+
+// Checks one directory named in a path; `prefix` is that directory's path.
+bool directory_is_symlink(const std::string& prefix, directory_cache* cache) {
+  if (cache != nullptr && cache->made_by_run.count(prefix) != 0) return false;
+  struct stat status;
+  if (lstat(prefix.c_str(), &status) != 0) return false;
+  if (S_ISLNK(status.st_mode)) return true;
+  if (cache != nullptr && S_ISDIR(status.st_mode)) {
+    cache->made_by_run.emplace(prefix, false);
+  }
+  return false;
+}
+
+// Whether the directory that holds `path` was made by this run.
+bool parent_made_by_run(const char* path, const directory_cache* cache) {
+  const char* slash = strrchr(path, '/');
+  if (cache == nullptr || slash == nullptr) return false;
+  auto known = cache->made_by_run.find(std::string(path, slash));
+  return known != cache->made_by_run.end() && known->second;
+}
+
+bool write_fully(int file, const char* data, size_t size) {
+  // One write of the whole buffer; the kernel may take a very large one in
+  // parts, each continuing where the last stopped.
+  while (size > 0) {
+    ssize_t written = write(file, data, size);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return false;
+    data += written;
+    size -= static_cast<size_t>(written);
+  }
+  return true;
 }
 
 }  // namespace
@@ -29,20 +69,41 @@ bool leads_outside(const char* path) {
   }
 }
 
-bool directories_hold_symlink(const char* path) {
-  std::string prefix(path);
-  for (size_t slash = prefix.find('/'); slash != std::string::npos;
-       slash = prefix.find('/', slash + 1)) {
-    if (slash > 0 && is_symlink(prefix.substr(0, slash))) return true;
+bool directories_hold_symlink(const char* path, directory_cache* cache) {
+  std::string prefix;
+  for (const char* p = path; *p != '\0'; ++p) {
+    if (*p == '/' && p != path) {
+      prefix.assign(path, p);
+      if (directory_is_symlink(prefix, cache)) return true;
+    }
   }
   return false;
 }
 
-bool path_holds_symlink(const char* path) {
-  return directories_hold_symlink(path) || is_symlink(path);
+bool path_holds_symlink(const char* path, directory_cache* cache) {
+  if (directories_hold_symlink(path, cache)) return true;
+  return !parent_made_by_run(path, cache) && is_symlink(path);
 }
 
-FILE* create_output_file(const char* path) { return fopen(path, "w"); }
+void make_parent_directories(char* path, directory_cache* cache) {
+  for (char* p = path; *p != '\0'; ++p) {
+    if (*p != '/') continue;
+    *p = '\0';
+    if (cache->made_by_run.count(path) == 0 &&
+        mkdir(path, DIRECTORY_MODE) == 0) {
+      cache->made_by_run.emplace(path, true);
+    }
+    *p = '/';
+  }
+}
+
+FILE* create_output_file(const char* path) {
+  int file = open(path, OUTPUT_FLAGS, OUTPUT_FILE_MODE);
+  if (file < 0) return nullptr;
+  FILE* stream = fdopen(file, "w");
+  if (stream == nullptr) close(file);
+  return stream;
+}
 
 bool finish_output_file(FILE* file, const char* path) {
   bool written = !ferror(file);
@@ -52,12 +113,11 @@ bool finish_output_file(FILE* file, const char* path) {
 }
 
 bool write_output_file(const char* path, const void* data, size_t size) {
-  FILE* file = create_output_file(path);
-  if (file == nullptr) return false;
-  if (size > 0 && fwrite(data, 1, size, file) != size) {
-    fclose(file);
-    remove(path);
-    return false;
-  }
-  return finish_output_file(file, path);
+  int file = open(path, OUTPUT_FLAGS, OUTPUT_FILE_MODE);
+  if (file < 0) return false;
+  bool written = write_fully(file, static_cast<const char*>(data), size);
+  // A full disk often shows only when the file is closed.
+  if (close(file) != 0) written = false;
+  if (!written) remove(path);
+  return written;
 }

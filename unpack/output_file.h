@@ -7,22 +7,38 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <string>
+#include <unordered_map>
+
+// Directories known to be real directories during one run, each marked with
+// whether this run made it. The tool never removes a directory and never makes
+// a symbolic link, so what is learnt once holds for the rest of the run, and
+// nothing inside a directory this run made can be a symbolic link.
+struct directory_cache {
+  std::unordered_map<std::string, bool> made_by_run;
+};
 
 // True when `path` has a ".." component, splitting on "/" and also on "\",
 // which the Windows layer treats as a separator too.
 bool leads_outside(const char* path);
 
 // True when a directory named in `path` before its last component already
-// exists as a symbolic link.
-bool directories_hold_symlink(const char* path);
+// exists as a symbolic link. `cache` may be null; directories found real are
+// recorded in it.
+bool directories_hold_symlink(const char* path, directory_cache* cache);
 
 // True when `path` itself, or a directory named in it, already exists as a
-// symbolic link.
-bool path_holds_symlink(const char* path);
+// symbolic link. `cache` may be null.
+bool path_holds_symlink(const char* path, directory_cache* cache);
 
-// Creates `path` (replacing an existing file), writes `size` bytes with one
-// write and closes it. On failure a file it created or truncated is removed and
-// false is returned.
+// Creates every directory named in `path` before its last component that is not
+// known to exist, and records those it made. Results are otherwise ignored: a
+// directory that cannot be made shows up when the file in it cannot be created.
+void make_parent_directories(char* path, directory_cache* cache);
+
+// Creates `path` (replacing an existing file, never following a symbolic link),
+// writes the `size` bytes and closes it. On failure a file it created or
+// truncated is removed and false is returned.
 bool write_output_file(const char* path, const void* data, size_t size);
 
 // Creates `path` for writing line by line, or returns null.

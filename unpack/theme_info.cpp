@@ -37,7 +37,7 @@ bool report_fields(const theme_file& theme, FILE* report,
 }  // namespace
 
 phase_result write_theme_info(const theme_file& theme, uint32_t* file_count) {
-  bool refused = path_holds_symlink(THEME_INFO_FILE);
+  bool refused = path_holds_symlink(THEME_INFO_FILE, nullptr);
   if (refused) printf(SKIP_SYMLINK, THEME_INFO_FILE);
   FILE* report = refused ? nullptr : create_output_file(THEME_INFO_FILE);
 
