@@ -26,6 +26,8 @@ namespace {
 
 const char* const TOOLS[] = {"themeunpack", "tar", "bsdtar"};
 constexpr int DEFAULT_ROUNDS = 5;
+// A pause after each clean-up, for the disk to finish what sync started.
+constexpr useconds_t SETTLE_MICROSECONDS = 300000;
 
 struct measurement {
   double wall = 0;    // seconds
@@ -65,6 +67,7 @@ void remove_tree(const std::string& path) {
   run_command({"rm", "-rf", path}, "/");
   // Write-back of the last run's files must not land in the next run's time.
   sync();
+  usleep(SETTLE_MICROSECONDS);
 }
 
 std::string theme_directory_of(const std::string& profile) {
