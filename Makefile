@@ -5,7 +5,7 @@ BUILD_PACKAGES := cmake ninja-build g++ libgtest-dev
 CLANG_PACKAGES := clang libclang-rt-14-dev
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps build demo test test-clang test-sanitize fuzz-build fuzz-smoke fuzz clean
+.PHONY: all deps build demo test test-clang test-sanitize check-install bench-smoke fuzz-build fuzz-smoke fuzz clean
 
 all: build
 
@@ -42,6 +42,18 @@ test-sanitize:
 	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTHEMEUNPACK_SANITIZE=ON
 	cmake --build build-sanitize -j $(JOBS)
 	cd build-sanitize && ctest --output-on-failure -j $(JOBS)
+
+# Install into a staging directory, render the man page, build the .deb.
+check-install: build
+	@tools/ensure-packages.sh man-db groff-base dpkg
+	tools/check-install.sh $(BUILD)
+
+# The benchmark on its smallest profile, once: it must run and every tool must
+# leave the same tree. Data go to a temporary directory.
+bench-smoke: build
+	@tools/ensure-packages.sh tar libarchive-tools time
+	data=$$(mktemp -d) && trap 'rm -rf "$$data"' EXIT && \
+	  $(BUILD)/bench/themeunpack_bench "$$data" --rounds 1 small
 
 # The fuzz target writes a scratch tree per input; tmpfs makes that cheap.
 FUZZ_TMP ?= $(shell [ -d /dev/shm ] && echo /dev/shm || echo /tmp)

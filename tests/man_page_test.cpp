@@ -1,0 +1,111 @@
+// Every message the tool can print is documented in its man page, word for word,
+// so the two cannot drift apart.
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/run_unpacker.h"
+#include "tests/test_support.h"
+#include "unpack/extract_entries.h"
+#include "unpack/messages.h"
+
+namespace {
+
+// Drops font changes and the escapes the page uses.
+std::string plain(std::string text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\\' || i + 1 == text.size()) {
+      out += text[i];
+      continue;
+    }
+    char next = text[++i];
+    if (next == 'f' && i + 1 < text.size()) {
+      ++i;  // \fB, \fI, \fR
+    } else if (next == '-' || next == 'e') {
+      out += next == '-' ? '-' : '\\';
+    } else if (next != '&') {
+      out += '\\';
+      out += next;
+    }
+  }
+  return out;
+}
+
+// The arguments of a font macro line (".BI "Skipping " name"), joined the way
+// they are rendered: without spaces between them.
+std::string joined_arguments(const std::string& arguments) {
+  std::string out;
+  bool quoted = false;
+  for (char c : arguments) {
+    if (c == '"') {
+      quoted = !quoted;
+    } else if (c != ' ' || quoted) {
+      out += c;
+    }
+  }
+  return out;
+}
+
+// The page's text as a reader sees it, one source line per line.
+std::string rendered_man_page() {
+  std::istringstream source(read_file(THEMEUNPACK_MAN_PAGE));
+  std::string text;
+  std::string line;
+  while (std::getline(source, line)) {
+    if (line.rfind(".B ", 0) == 0 || line.rfind(".I ", 0) == 0) {
+      text += plain(line.substr(3));
+    } else if (line.size() > 4 && line[0] == '.' && line[3] == ' ' &&
+               std::string("BIR").find(line[1]) != std::string::npos) {
+      text += plain(joined_arguments(line.substr(4)));
+    } else if (!line.empty() && line[0] != '.') {
+      text += plain(line);
+    }
+    text += '\n';
+  }
+  return text;
+}
+
+// The fixed parts of a message: split where a name or number goes in, without
+// the final newline.
+std::vector<std::string> fixed_parts(const std::string& message) {
+  std::vector<std::string> parts;
+  std::string part;
+  for (size_t i = 0; i < message.size(); ++i) {
+    if (message[i] == '%' || message[i] == '\n') {
+      if (!part.empty()) parts.push_back(part);
+      part.clear();
+      if (message[i] == '%') ++i;
+    } else {
+      part += message[i];
+    }
+  }
+  if (!part.empty()) parts.push_back(part);
+  return parts;
+}
+
+TEST(ManPage, DocumentsEveryMessage) {
+  const std::string page = rendered_man_page();
+  std::vector<std::string> messages = {
+      USAGE_TEXT,         THEME_NOT_FOUND,      INVALID_THEME,
+      CANNOT_CREATE_DIRECTORY, FINISHED_OK,     FINISHED_WITH_ERRORS,
+      METADATA_OK,        FILES_OK,             FILES_WITH_ERRORS,
+      TABLE_DOES_NOT_FIT, PTF_OK,               CANNOT_READ_THEME,
+      SKIP_OUTSIDE_DIRECTORY, SKIP_SYMLINK,     SKIP_OUTSIDE_FILE,
+      SKIP_NO_MEMORY,     CANNOT_WRITE};
+  for (const char* module : {"./vsh/module/common_gui.prx",
+                             "./vsh/module/paf.prx",
+                             "./vsh/module/vshmain.prx"}) {
+    messages.push_back(find_patch_redirect(module)->notice);
+  }
+  for (const std::string& message : messages) {
+    for (const std::string& part : fixed_parts(message)) {
+      EXPECT_NE(page.find(part), std::string::npos)
+          << "the man page lacks \"" << part << "\" of " << message;
+    }
+  }
+}
+
+}  // namespace
