@@ -7,7 +7,6 @@
 
 #include "unpack/messages.h"
 #include "unpack/output_file.h"
-#include "unpack/theme_directory.h"
 
 namespace {
 
