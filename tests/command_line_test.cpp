@@ -155,6 +155,9 @@ TEST(ThemeDirectory, NamesFollowTheBaseName) {
     const char* ptf_name;
   };
   for (const naming& n : {naming{"a.b.ctf", "a_b.ctf", "a.b.ptf"},
+                          naming{"my_theme.ctf", "my_theme_ctf", "my_theme.ptf"},
+                          naming{"a.b_c.ctf", "a_b_c.ctf", "a.b_c.ptf"},
+                          naming{"cool.ctf", "cool_ctf", "cool.ptf"},
                           naming{"theme", "theme_", "theme.ptf"},
                           naming{"Theme.CTF", "Theme_CTF", "Theme.ptf"}}) {
     scratch_directory scratch;
