@@ -126,6 +126,13 @@ fuzz_setup make_setup() {
   if (mkdtemp(pattern.data()) == nullptr) fail("mkdtemp");
   setup.root = pattern + "/run";
   setup.output = pattern + "/stdout";
+  if (mkdir(setup.root.c_str(), 0755) != 0 ||
+      mkdir((setup.root + "/work").c_str(), 0755) != 0) {
+    fail("make the scratch tree");
+  }
+  const auto* sentinel = reinterpret_cast<const uint8_t*>(SENTINEL);
+  write_whole(setup.root + "/outer-sentinel", sentinel, strlen(SENTINEL));
+  write_whole(setup.root + "/work/beside-sentinel", sentinel, strlen(SENTINEL));
   int file = open(setup.output.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600);
   if (file < 0 || dup2(file, STDOUT_FILENO) < 0) fail("redirect stdout");
   close(file);
@@ -150,14 +157,10 @@ std::string take_output() {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const fuzz_setup setup = make_setup();
   const std::string& root = setup.root;
-  remove_tree(root);
-  if (mkdir(root.c_str(), 0755) != 0 ||
-      mkdir((root + "/work").c_str(), 0755) != 0) {
-    fail("make the scratch tree");
-  }
-  const auto* sentinel = reinterpret_cast<const uint8_t*>(SENTINEL);
-  write_whole(root + "/outer-sentinel", sentinel, strlen(SENTINEL));
-  write_whole(root + "/work/beside-sentinel", sentinel, strlen(SENTINEL));
+  // The sentinels are made once and checked after every run; what a run may
+  // write, the theme directory, is removed before the next one.
+  std::string theme_directory = root + "/work/theme_ctf";
+  remove_tree(theme_directory);
   write_whole(root + "/work/theme.ctf", data, size);
 
   if (chdir((root + "/work").c_str()) != 0) fail("chdir into work");
@@ -168,7 +171,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string problem = status_problem(status, output);
   if (!problem.empty()) fail(problem);
   check_outside_untouched(root);
-  std::string theme_directory = root + "/work/theme_ctf";
   struct stat status_of_directory;
   if (stat(theme_directory.c_str(), &status_of_directory) == 0) {
     check_theme_tree(theme_directory, "",
