@@ -82,7 +82,7 @@ FUZZ_MAX_LEN ?= 1024
 fuzz: fuzz-build
 	cd build-fuzz && TMPDIR=$(FUZZ_TMP) ./fuzz/fuzz_unpack -jobs=$(FUZZ_JOBS) \
 	  -workers=$(FUZZ_JOBS) -max_total_time=$(FUZZ_SECONDS) \
-	  -max_len=$(FUZZ_MAX_LEN) -artifact_prefix=./ corpus
+	  -max_len=$(FUZZ_MAX_LEN) -artifact_prefix=./ $(abspath $(FUZZ_CORPUS))
 
 clean:
 	rm -rf build build-clang build-sanitize build-fuzz demo
