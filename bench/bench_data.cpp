@@ -39,9 +39,8 @@ bool file_exists(const std::string& path) {
 // ustar header for a regular file or a directory.
 std::string tar_header(const std::string& name, uint64_t size, char type) {
   std::string header(TAR_BLOCK, '\0');
-  auto put = [&](size_t at, size_t width, const std::string& text) {
+  auto put = [&](size_t at, const std::string& text) {
     header.replace(at, text.size(), text);
-    (void)width;
   };
   auto octal = [](uint64_t value, int digits) {
     char text[24];
@@ -49,21 +48,21 @@ std::string tar_header(const std::string& name, uint64_t size, char type) {
              static_cast<unsigned long long>(value));
     return std::string(text);
   };
-  put(0, 100, name);
-  put(100, 8, octal(type == '5' ? 0755 : 0644, 7));
-  put(108, 8, octal(0, 7));
-  put(116, 8, octal(0, 7));
-  put(124, 12, octal(size, 11));
-  put(136, 12, octal(1700000000, 11));
+  put(0, name);
+  put(100, octal(type == '5' ? 0755 : 0644, 7));
+  put(108, octal(0, 7));
+  put(116, octal(0, 7));
+  put(124, octal(size, 11));
+  put(136, octal(1700000000, 11));
   header.replace(148, 8, std::string(8, ' '));
   header[156] = type;
-  put(257, 6, std::string("ustar\0", 6));
-  put(263, 2, "00");
-  put(265, 32, "root");
-  put(297, 32, "root");
+  put(257, std::string("ustar\0", 6));
+  put(263, "00");
+  put(265, "root");
+  put(297, "root");
   unsigned sum = 0;
   for (unsigned char c : header) sum += c;
-  put(148, 8, octal(sum, 6) + std::string("\0 ", 2));
+  put(148, octal(sum, 6) + std::string("\0 ", 2));
   return header;
 }
 

@@ -33,8 +33,9 @@ bool path_is_refused(const theme_entry& entry, const char* output_path,
   const char* target = redirect ? redirect->patch_path : output_path;
   // A planted "vsh -> /etc" would make the directories below it, and the file,
   // land outside the theme directory.
-  if (directories_hold_symlink(output_path, cache) ||
-      path_holds_symlink(target, cache)) {
+  // A diverted entry still has its own directories made, so both paths count.
+  if (path_holds_symlink(target, cache) ||
+      (redirect != nullptr && directories_hold_symlink(output_path, cache))) {
     printf(SKIP_SYMLINK, entry.name);
     return true;
   }
