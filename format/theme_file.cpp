@@ -1,5 +1,6 @@
 #include "format/theme_file.h"
 
+#include <sys/mman.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -29,6 +30,48 @@ bool read_exactly(const theme_file& theme, uint64_t offset, void* bytes,
     length -= static_cast<size_t>(got);
   }
   return true;
+}
+
+enum class map_result { mapped, no_memory, not_mappable };
+
+map_result map_theme_block(const theme_file& theme, uint64_t offset,
+                           uint64_t length, theme_block* block) {
+  // A mapping starts on a page boundary; the block begins `lead` bytes in.
+  auto page = static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
+  uint64_t start = offset - offset % page;
+  uint64_t lead = offset - start;
+  if (length > std::numeric_limits<size_t>::max() - lead) {
+    return map_result::no_memory;
+  }
+  auto mapping_length = static_cast<size_t>(lead + length);
+  void* mapping = mmap(nullptr, mapping_length, PROT_READ, MAP_PRIVATE,
+                       fileno(theme.stream), static_cast<off_t>(start));
+  if (mapping == MAP_FAILED) {
+    return errno == ENOMEM ? map_result::no_memory : map_result::not_mappable;
+  }
+  block->bytes = static_cast<const unsigned char*>(mapping) + lead;
+  block->length = length;
+  block->storage = mapping;
+  block->mapping_length = mapping_length;
+  return map_result::mapped;
+}
+
+data_result copy_theme_block(const theme_file& theme, uint64_t offset,
+                             uint64_t length, theme_block* block) {
+  if (length > std::numeric_limits<size_t>::max()) {
+    return data_result::out_of_memory;
+  }
+  // malloc(0) may return null; an empty block is still an ordinary result.
+  auto* buffer = static_cast<unsigned char*>(malloc(length ? length : 1));
+  if (buffer == nullptr) return data_result::out_of_memory;
+  if (length > 0 && !read_exactly(theme, offset, buffer, length)) {
+    free(buffer);
+    return data_result::outside_file;
+  }
+  block->bytes = buffer;
+  block->length = length;
+  block->storage = buffer;
+  return data_result::read;
 }
 
 bool measure_length(FILE* stream, uint64_t* length) {
@@ -136,21 +179,29 @@ bool theme_range_fits(const theme_file& theme, uint64_t offset,
 }
 
 data_result read_theme_data(const theme_file& theme, uint64_t offset,
-                            uint64_t length, unsigned char** data) {
-  *data = nullptr;
+                            uint64_t length, theme_block* block) {
+  *block = theme_block{};
   if (!theme_range_fits(theme, offset, length)) {
     return data_result::outside_file;
   }
-  if (length > std::numeric_limits<size_t>::max()) {
-    return data_result::out_of_memory;
+  if (length >= MAPPED_BLOCK_MIN_LENGTH) {
+    switch (map_theme_block(theme, offset, length, block)) {
+      case map_result::mapped:
+        return data_result::read;
+      case map_result::no_memory:
+        return data_result::out_of_memory;
+      case map_result::not_mappable:
+        break;  // a file that cannot be mapped is read the ordinary way
+    }
   }
-  // malloc(0) may return null; an empty block is still an ordinary result.
-  auto* buffer = static_cast<unsigned char*>(malloc(length ? length : 1));
-  if (buffer == nullptr) return data_result::out_of_memory;
-  if (length > 0 && !read_exactly(theme, offset, buffer, length)) {
-    free(buffer);
-    return data_result::outside_file;
+  return copy_theme_block(theme, offset, length, block);
+}
+
+void release_theme_data(theme_block* block) {
+  if (block->mapping_length > 0) {
+    munmap(block->storage, block->mapping_length);
+  } else {
+    free(block->storage);
   }
-  *data = buffer;
-  return data_result::read;
+  *block = theme_block{};
 }

@@ -48,13 +48,14 @@ TEST(WriteOutputFile, WritesExactlyAndLeavesNothingOnFailure) {
   scratch_directory scratch;
   std::string path = scratch / "out.bin";
   write_file(path, "old and longer contents");
-  ASSERT_TRUE(write_output_file(path.c_str(), "new", 3));
+  ASSERT_EQ(write_output_file(path.c_str(), "new", 3), write_result::written);
   EXPECT_EQ(read_file(path), "new");
-  ASSERT_TRUE(write_output_file(path.c_str(), nullptr, 0));
+  ASSERT_EQ(write_output_file(path.c_str(), nullptr, 0), write_result::written);
   EXPECT_EQ(read_file(path), "");
 
   std::string below_file = scratch / "out.bin/x";
-  EXPECT_FALSE(write_output_file(below_file.c_str(), "x", 1));
+  EXPECT_EQ(write_output_file(below_file.c_str(), "x", 1),
+            write_result::cannot_write);
   EXPECT_EQ(snapshot_tree(scratch.path()).size(), 1u);
 }
 

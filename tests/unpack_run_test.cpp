@@ -198,6 +198,38 @@ TEST_F(UnpackRun, PtfImageIsCopiedWholeWhateverItOverlaps) {
   EXPECT_EQ(image.substr(0, 4), std::string("\0PTF", 4));
 }
 
+TEST_F(UnpackRun, LargeBlocksAreCopiedExactly) {
+  // Blocks this long take another path through memory than small ones; the
+  // odd lengths put every block off a page boundary.
+  auto pattern = [](size_t length, int step) {
+    std::string bytes(length, '\0');
+    for (size_t i = 0; i < length; ++i) bytes[i] = static_cast<char>(i * step);
+    return bytes;
+  };
+  size_t large = MAPPED_BLOCK_MIN_LENGTH + 1;
+  theme_blueprint blueprint;
+  blueprint.ptf_body = pattern(large + 6, 3);
+  blueprint.files = {{"/small", "s"},
+                     {"/d/large.bin", pattern(large + 2, 5)},
+                     {"/vsh/module/vshmain.prx", pattern(large, 11)}};
+  make_theme(blueprint);
+  run_result run = unpack();
+  EXPECT_EQ(run.output, std::string("Metadata unpacked OK.\n"
+                                    "Unpacking vshmain.prx patch...\n"
+                                    "Files unpacked OK.\n") +
+                            FINISHED_OK_LINES);
+  EXPECT_EQ(run.status, 0);
+  tree expected =
+      base_tree(SAMPLE_REPORT_HEAD + "Files in theme: 3\n", large + 6);
+  expected.insert({{"small", "s"},
+                   {"d", DIRECTORY_MARK},
+                   {"d/large.bin", data_of(1)},
+                   {"vsh", DIRECTORY_MARK},
+                   {"vsh/module", DIRECTORY_MARK},
+                   {"patch-only/vshmain.prx.patch", data_of(2)}});
+  EXPECT_TRUE(written() == expected);
+}
+
 TEST_F(UnpackRun, SecondRunReplacesWhatTheFirstWrote) {
   theme_blueprint blueprint;
   blueprint.files = {{"/vsh/module/paf.prx", "patch"}, {"/d/f", "file"}};

@@ -2,9 +2,9 @@
 
 #include <strings.h>
 
-#include <cstdlib>
 #include <cstring>
 
+#include "unpack/block_output.h"
 #include "unpack/messages.h"
 #include "unpack/output_file.h"
 
@@ -42,21 +42,6 @@ bool path_is_refused(const theme_entry& entry, const char* output_path,
   return false;
 }
 
-bool read_entry_data(const theme_file& theme, const theme_entry& entry,
-                     unsigned char** data) {
-  switch (read_theme_data(theme, entry.offset, entry.size, data)) {
-    case data_result::read:
-      return true;
-    case data_result::outside_file:
-      printf(SKIP_OUTSIDE_FILE, entry.name);
-      return false;
-    case data_result::out_of_memory:
-      printf(SKIP_NO_MEMORY, entry.name);
-      return false;
-  }
-  return false;
-}
-
 // Returns false when the entry was skipped or could not be written.
 bool extract_entry(const theme_file& theme, const theme_entry& entry,
                    directory_cache* cache) {
@@ -68,12 +53,13 @@ bool extract_entry(const theme_file& theme, const theme_entry& entry,
   // unreadable or that are diverted into "patch-only".
   make_parent_directories(output_path, cache);
 
-  unsigned char* data = nullptr;
-  if (!read_entry_data(theme, entry, &data)) return false;
+  theme_block data;
+  if (!load_theme_block(theme, entry.offset, entry.size, entry.name, &data)) {
+    return false;
+  }
   const char* target = select_output_path(output_path);
-  bool written = write_output_file(target, data, entry.size);
-  free(data);
-  if (!written) printf(CANNOT_WRITE, target);
+  bool written = save_theme_block(target, entry.name, data);
+  release_theme_data(&data);
   return written;
 }
 

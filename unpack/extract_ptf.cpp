@@ -1,8 +1,8 @@
 #include "unpack/extract_ptf.h"
 
-#include <cstdlib>
 #include <string>
 
+#include "unpack/block_output.h"
 #include "unpack/messages.h"
 #include "unpack/output_file.h"
 #include "unpack/theme_directory.h"
@@ -17,20 +17,10 @@ bool write_ptf_image(const theme_file& theme, uint32_t body_length,
   }
   // Computed in 64 bits: a body length near 2^32 must not wrap to a short image.
   uint64_t image_length = static_cast<uint64_t>(body_length) + PTF_HEADER_SIZE;
-  unsigned char* image = nullptr;
-  switch (read_theme_data(theme, 0, image_length, &image)) {
-    case data_result::read:
-      break;
-    case data_result::outside_file:
-      printf(SKIP_OUTSIDE_FILE, name);
-      return false;
-    case data_result::out_of_memory:
-      printf(SKIP_NO_MEMORY, name);
-      return false;
-  }
-  bool written = write_output_file(name, image, image_length);
-  free(image);
-  if (!written) printf(CANNOT_WRITE, name);
+  theme_block image;
+  if (!load_theme_block(theme, 0, image_length, name, &image)) return false;
+  bool written = save_theme_block(name, name, image);
+  release_theme_data(&image);
   return written;
 }
 

@@ -41,17 +41,19 @@ bool parent_made_by_run(const char* path, const directory_cache* cache) {
   return known != cache->made_by_run.end() && known->second;
 }
 
-bool write_fully(int file, const char* data, size_t size) {
+// Returns 0, or the error of the write that failed.
+int write_fully(int file, const char* data, size_t size) {
   // One write of the whole buffer; the kernel may take a very large one in
   // parts, each continuing where the last stopped.
   while (size > 0) {
     ssize_t written = write(file, data, size);
     if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return false;
+    if (written < 0) return errno;
+    if (written == 0) return ENOSPC;  // nothing taken and no reason given
     data += written;
     size -= static_cast<size_t>(written);
   }
-  return true;
+  return 0;
 }
 
 }  // namespace
@@ -112,12 +114,15 @@ bool finish_output_file(FILE* file, const char* path) {
   return written;
 }
 
-bool write_output_file(const char* path, const void* data, size_t size) {
+write_result write_output_file(const char* path, const void* data,
+                               size_t size) {
   int file = open(path, OUTPUT_FLAGS, OUTPUT_FILE_MODE);
-  if (file < 0) return false;
-  bool written = write_fully(file, static_cast<const char*>(data), size);
+  if (file < 0) return write_result::cannot_write;
+  int error = write_fully(file, static_cast<const char*>(data), size);
   // A full disk often shows only when the file is closed.
-  if (close(file) != 0) written = false;
-  if (!written) remove(path);
-  return written;
+  if (close(file) != 0 && error == 0) error = EIO;
+  if (error == 0) return write_result::written;
+  remove(path);
+  return error == EFAULT ? write_result::source_lost
+                         : write_result::cannot_write;
 }

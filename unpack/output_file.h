@@ -36,10 +36,17 @@ bool path_holds_symlink(const char* path, directory_cache* cache);
 // directory that cannot be made shows up when the file in it cannot be created.
 void make_parent_directories(char* path, directory_cache* cache);
 
+enum class write_result {
+  written,
+  cannot_write,  // the file could not be created, written or closed
+  source_lost,   // the bytes themselves could not be read (EFAULT): a block
+                 // mapped from a theme file that shrank during the run
+};
+
 // Creates `path` (replacing an existing file, never following a symbolic link),
 // writes the `size` bytes and closes it. On failure a file it created or
-// truncated is removed and false is returned.
-bool write_output_file(const char* path, const void* data, size_t size);
+// truncated is removed.
+write_result write_output_file(const char* path, const void* data, size_t size);
 
 // Creates `path` for writing line by line, or returns null.
 FILE* create_output_file(const char* path);
