@@ -41,12 +41,19 @@ bool parent_made_by_run(const char* path, const directory_cache* cache) {
   return known != cache->made_by_run.end() && known->second;
 }
 
+// The whole buffer is written by one loop, but handed to the kernel at most
+// this much per call: given more, Linux fills the file's cache with larger
+// pages, and on the machine measured a 1.5 GiB file then took 40 % longer to
+// write (and 1 MiB calls three times as long) than in 256 KiB calls.
+constexpr size_t WRITE_CALL_MAX = 256 * 1024;
+
 // Returns 0, or the error of the write that failed.
 int write_fully(int file, const char* data, size_t size) {
-  // One write of the whole buffer; the kernel may take a very large one in
-  // parts, each continuing where the last stopped.
+  // Each call continues where the last stopped; the kernel may also take
+  // fewer bytes than it was given.
   while (size > 0) {
-    ssize_t written = write(file, data, size);
+    size_t piece = size < WRITE_CALL_MAX ? size : WRITE_CALL_MAX;
+    ssize_t written = write(file, data, piece);
     if (written < 0 && errno == EINTR) continue;
     if (written < 0) return errno;
     if (written == 0) return ENOSPC;  // nothing taken and no reason given
