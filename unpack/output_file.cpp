@@ -42,10 +42,13 @@ bool parent_made_by_run(const char* path, const directory_cache* cache) {
 }
 
 // The whole buffer is written by one loop, but handed to the kernel at most
-// this much per call: given more, Linux fills the file's cache with larger
-// pages, and on the machine measured a 1.5 GiB file then took 40 % longer to
-// write (and 1 MiB calls three times as long) than in 256 KiB calls.
-constexpr size_t WRITE_CALL_MAX = 256 * 1024;
+// this much per call. Linux sizes the pages of the new file's cache by the
+// length of each call; up to 32 KiB they come from lists of recently freed
+// memory, larger ones more often from memory a virtual machine's host has taken
+// back, which the host must fault in again. On such a machine a 1.5 GiB file
+// written in 64 KiB calls took a third longer in the median, and in 256 KiB or
+// larger calls erratically several times as long.
+constexpr size_t WRITE_CALL_MAX = 32 * 1024;
 
 // Returns 0, or the error of the write that failed.
 int write_fully(int file, const char* data, size_t size) {
