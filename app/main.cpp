@@ -6,11 +6,12 @@
 
 namespace {
 
-// Each entry's data get a buffer of exactly their size, freed before the next
-// entry. Served from the heap and kept there once freed, the next buffer reuses
-// pages already in place instead of faulting in fresh ones for every entry,
-// which for entries of a hundred megabytes is most of the cost of reading them.
-// Peak memory stays that of the largest entry.
+// Entries under a megabyte get a heap buffer of exactly their size, freed
+// before the next entry (larger ones are mapped from the theme file). Served
+// from the heap and kept there once freed, the next buffer reuses pages already
+// in place, where the allocator would otherwise map every buffer over 128 KiB
+// afresh and fault its pages in again. Peak memory stays that of the largest
+// entry.
 void reuse_freed_memory() {
 #if defined(M_MMAP_MAX) && defined(M_TRIM_THRESHOLD)
   mallopt(M_MMAP_MAX, 0);
