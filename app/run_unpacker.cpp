@@ -9,6 +9,7 @@
 #include "unpack/extract_entries.h"
 #include "unpack/extract_ptf.h"
 #include "unpack/messages.h"
+#include "unpack/output_tree.h"
 #include "unpack/theme_directory.h"
 #include "unpack/theme_info.h"
 
@@ -25,12 +26,26 @@ int print_usage(const char* program_name) {
   return RUN_FAILED;
 }
 
-// The theme file could not be read even where it must be readable: nothing that
-// follows can be trusted.
-int abandon_run(const theme_file& theme) {
-  fclose(theme.stream);
-  fputs(CANNOT_READ_THEME, stdout);
-  return RUN_FAILED;
+// Runs the three phases in order and sums up how they went: cannot_read when
+// the theme file could not be read even where it must be readable (nothing that
+// follows can be trusted then), had_errors when anything was skipped. The theme
+// file is closed at the end.
+phase_result run_phases(const theme_file& theme, output_tree* tree,
+                        const char* argument) {
+  uint32_t file_count = 0;
+  phase_result report = write_theme_info(theme, tree, &file_count);
+  phase_result files = report == phase_result::cannot_read
+                           ? report
+                           : extract_entries(theme, tree, file_count);
+  if (files == phase_result::cannot_read) {
+    fclose(theme.stream);
+    return phase_result::cannot_read;
+  }
+  // The PTF phase closes the theme file itself, whatever happens.
+  phase_result image = extract_ptf(theme, tree, argument);
+  if (image != phase_result::ok) return image;
+  bool clean = report == phase_result::ok && files == phase_result::ok;
+  return clean ? phase_result::ok : phase_result::had_errors;
 }
 
 bool open_or_report(const char* argument, theme_file* theme) {
@@ -53,8 +68,12 @@ bool open_or_report(const char* argument, theme_file* theme) {
 }  // namespace
 
 int run_command_line(int argc, char** argv) {
-  if (argc < 2) return print_usage(argc > 0 ? argv[0] : nullptr);
-  return run_unpacker(argv[1]);
+  int status = argc < 2 ? print_usage(argc > 0 ? argv[0] : nullptr)
+                        : run_unpacker(argv[1]);
+  // Standard output is the run's only report: a run whose report was lost
+  // (a full disk, a closed pipe) has not succeeded.
+  if (fflush(stdout) != 0 || ferror(stdout)) return RUN_FAILED;
+  return status;
 }
 
 int run_unpacker(const char* argument) {
@@ -65,26 +84,21 @@ int run_unpacker(const char* argument) {
 
   // Writing into the start directory instead would scatter and overwrite the
   // user's files there.
-  if (!make_theme_directory(argument)) {
-    printf(CANNOT_CREATE_DIRECTORY, theme_directory_name(argument).c_str());
+  std::string directory = theme_directory_name(argument);
+  output_tree tree;
+  if (!open_output_tree(directory.c_str(), PATCH_DIRECTORY, theme, &tree)) {
+    printf(CANNOT_CREATE_DIRECTORY, directory.c_str());
     fclose(theme.stream);
     return RUN_FAILED;
   }
-
-  uint32_t file_count = 0;
-  phase_result report = write_theme_info(theme, &file_count);
-  if (report == phase_result::cannot_read) return abandon_run(theme);
-  phase_result files = extract_entries(theme, file_count);
-  if (files == phase_result::cannot_read) return abandon_run(theme);
-  // The PTF phase closes the theme file itself, whatever happens.
-  phase_result image = extract_ptf(theme, argument);
-  if (image == phase_result::cannot_read) {
+  phase_result outcome = run_phases(theme, &tree, argument);
+  close_output_tree(&tree);
+  if (outcome == phase_result::cannot_read) {
     fputs(CANNOT_READ_THEME, stdout);
     return RUN_FAILED;
   }
 
-  bool clean = report == phase_result::ok && files == phase_result::ok &&
-               image == phase_result::ok;
+  bool clean = outcome == phase_result::ok;
   fputs(clean ? FINISHED_OK : FINISHED_WITH_ERRORS, stdout);
   return clean ? RUN_OK : RUN_FAILED;
 }

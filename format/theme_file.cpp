@@ -56,6 +56,7 @@ map_result map_theme_block(const theme_file& theme, uint64_t offset,
   madvise(mapping, mapping_length, MADV_POPULATE_READ);
 #endif
   block->bytes = static_cast<const unsigned char*>(mapping) + lead;
+  block->offset = offset;
   block->length = length;
   block->storage = mapping;
   block->mapping_length = mapping_length;
@@ -75,6 +76,7 @@ data_result copy_theme_block(const theme_file& theme, uint64_t offset,
     return data_result::outside_file;
   }
   block->bytes = buffer;
+  block->offset = offset;
   block->length = length;
   block->storage = buffer;
   return data_result::read;

@@ -131,6 +131,7 @@ constexpr uint64_t MAPPED_BLOCK_MIN_LENGTH = 1024 * 1024;
 // with EFAULT rather than stop the program with SIGBUS.
 struct theme_block {
   const unsigned char* bytes = nullptr;
+  uint64_t offset = 0;  // where the bytes lie in the theme file
   uint64_t length = 0;
   void* storage = nullptr;
   size_t mapping_length = 0;

@@ -6,7 +6,6 @@
 
 #include "unpack/block_output.h"
 #include "unpack/messages.h"
-#include "unpack/output_file.h"
 
 namespace {
 
@@ -21,44 +20,43 @@ constexpr patch_redirect PATCH_REDIRECTS[] = {
      "./patch-only/vshmain.prx.patch"},
 };
 
-// Checked before anything is done for the entry, so a refused entry leaves no
-// trace on disk.
-bool path_is_refused(const theme_entry& entry, const char* output_path,
-                     directory_cache* cache) {
-  if (leads_outside(output_path)) {
-    printf(SKIP_OUTSIDE_DIRECTORY, entry.name);
-    return true;
-  }
-  const patch_redirect* redirect = find_patch_redirect(output_path);
-  const char* target = redirect ? redirect->patch_path : output_path;
-  // A planted "vsh -> /etc" would make the directories below it, and the file,
-  // land outside the theme directory.
-  // A diverted entry still has its own directories made, so both paths count.
-  if (path_holds_symlink(target, cache) ||
-      (redirect != nullptr && directories_hold_symlink(output_path, cache))) {
-    printf(SKIP_SYMLINK, entry.name);
-    return true;
-  }
-  return false;
+// Finds where the entry goes and makes its directories. A link or the theme
+// file in the way is reported here, before anything is made for the entry
+// (unless another process races the tool), so a refused entry leaves no trace.
+// A diverted entry still has its own directories made, so both paths count.
+tree_result prepare_entry(output_tree* tree, const char* output_path,
+                          const patch_redirect* redirect) {
+  if (redirect == nullptr) return prepare_output(tree, output_path, true);
+  tree_result target = prepare_output(tree, redirect->patch_path, false);
+  if (output_refused(target)) return target;
+  // Directories that cannot be made show when the file in them cannot be.
+  tree_result directories = make_output_directories(tree, output_path);
+  return output_refused(directories) ? directories : target;
 }
 
 // Returns false when the entry was skipped or could not be written.
-bool extract_entry(const theme_file& theme, const theme_entry& entry,
-                   directory_cache* cache) {
+bool extract_entry(const theme_file& theme, output_tree* tree,
+                   const theme_entry& entry) {
   char output_path[OUTPUT_PATH_SIZE];
   form_output_path(entry.name, output_path);
-  if (path_is_refused(entry, output_path, cache)) return false;
-
-  // Directories come first, even for entries whose data turn out to be
-  // unreadable or that are diverted into "patch-only".
-  make_parent_directories(output_path, cache);
+  if (leads_outside(output_path)) {
+    print_about(SKIP_OUTSIDE_DIRECTORY, entry.name);
+    return false;
+  }
+  const patch_redirect* redirect = find_patch_redirect(output_path);
+  tree_result target = prepare_entry(tree, output_path, redirect);
+  if (output_refused(target)) {
+    release_prepared_output(tree);
+    return report_output(target, output_path, entry.name);
+  }
 
   theme_block data;
   if (!load_theme_block(theme, entry.offset, entry.size, entry.name, &data)) {
+    release_prepared_output(tree);
     return false;
   }
-  const char* target = select_output_path(output_path);
-  bool written = save_theme_block(target, entry.name, data);
+  const char* target_path = select_output_path(output_path);
+  bool written = save_theme_block(tree, target, target_path, entry.name, data);
   release_theme_data(&data);
   return written;
 }
@@ -84,7 +82,8 @@ const char* select_output_path(const char* output_path) {
   return redirect->patch_path;
 }
 
-phase_result extract_entries(const theme_file& theme, uint32_t file_count) {
+phase_result extract_entries(const theme_file& theme, output_tree* tree,
+                             uint32_t file_count) {
   // Checked first, so a damaged count cannot send the loop over billions of
   // records of garbage.
   if (!theme_table_fits(theme, file_count)) {
@@ -92,15 +91,13 @@ phase_result extract_entries(const theme_file& theme, uint32_t file_count) {
     fputs(FILES_WITH_ERRORS, stdout);
     return phase_result::had_errors;
   }
-  // Directories made or checked once are not made or checked again.
-  directory_cache cache;
   bool clean = true;
   for (uint32_t index = 0; index < file_count; ++index) {
     theme_entry entry;
     if (!read_theme_entry(theme, file_count, index, &entry)) {
       return phase_result::cannot_read;
     }
-    if (!extract_entry(theme, entry, &cache)) clean = false;
+    if (!extract_entry(theme, tree, entry)) clean = false;
   }
   fputs(clean ? FILES_OK : FILES_WITH_ERRORS, stdout);
   return clean ? phase_result::ok : phase_result::had_errors;

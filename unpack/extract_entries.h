@@ -1,4 +1,4 @@
-// Extracts every packed file of the file table into the working directory, under
+// Extracts every packed file of the file table into the theme directory, under
 // the path stored for it, with its parent directories created first. The patches
 // stored for three system modules are diverted into "patch-only".
 #ifndef THEMEUNPACK_UNPACK_EXTRACT_ENTRIES_H
@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "format/theme_file.h"
+#include "unpack/output_tree.h"
 #include "unpack/phase_result.h"
 
 // An output path is "." followed by the stored name: at most 64 bytes and a NUL.
@@ -21,7 +22,8 @@ struct patch_redirect {
 
 // Extracts entries 0 .. file_count - 1 in table order and prints the phase's
 // closing line.
-phase_result extract_entries(const theme_file& theme, uint32_t file_count);
+phase_result extract_entries(const theme_file& theme, output_tree* tree,
+                             uint32_t file_count);
 
 // Forms the output path of a stored name: "." followed by the name.
 void form_output_path(const char* name, char* output_path);

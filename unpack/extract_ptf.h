@@ -1,13 +1,15 @@
 // Writes the PTF image, the leading part of the theme file, as the ".ptf" file in
-// the working directory, then closes the theme file. The last phase of a run.
+// the theme directory, then closes the theme file. The last phase of a run.
 #ifndef THEMEUNPACK_UNPACK_EXTRACT_PTF_H
 #define THEMEUNPACK_UNPACK_EXTRACT_PTF_H
 
 #include "format/theme_file.h"
+#include "unpack/output_tree.h"
 #include "unpack/phase_result.h"
 
 // Writes the PTF file named after `argument` and prints "PTF unpacked OK." when
 // it was written. Closes the theme file whatever happens.
-phase_result extract_ptf(const theme_file& theme, const char* argument);
+phase_result extract_ptf(const theme_file& theme, output_tree* tree,
+                         const char* argument);
 
 #endif

@@ -3,6 +3,8 @@
 #ifndef THEMEUNPACK_UNPACK_MESSAGES_H
 #define THEMEUNPACK_UNPACK_MESSAGES_H
 
+#include <string>
+
 constexpr const char* METADATA_OK = "Metadata unpacked OK.\n";
 constexpr const char* FILES_OK = "Files unpacked OK.\n";
 constexpr const char* FILES_WITH_ERRORS = "Files unpacked with errors.\n";
@@ -19,7 +21,17 @@ constexpr const char* SKIP_SYMLINK =
 constexpr const char* SKIP_OUTSIDE_FILE =
     "Skipping %s: its data lie outside the theme file.\n";
 constexpr const char* SKIP_NO_MEMORY = "Skipping %s: not enough memory.\n";
+constexpr const char* SKIP_THEME_FILE =
+    "Skipping %s: it would overwrite the theme file.\n";
 // %s: the path as opened.
 constexpr const char* CANNOT_WRITE = "Cannot write %s.\n";
+
+// Prints `format` with `name` in place of its %s, each byte below 0x20 and
+// 0x7F shown as "\x" and two hex digits: a name from the theme file must not
+// be able to move the cursor or rewrite what a terminal shows.
+void print_about(const char* format, const char* name);
+
+// `name` as print_about shows it.
+std::string shown_name(const char* name);
 
 #endif

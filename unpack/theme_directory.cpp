@@ -1,8 +1,5 @@
 #include "unpack/theme_directory.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstring>
 
 const char* theme_base_name(const char* argument) {
@@ -19,16 +16,6 @@ std::string theme_directory_name(const char* argument) {
     name[dot] = '_';
   }
   return name;
-}
-
-bool make_theme_directory(const char* argument) {
-  std::string directory = theme_directory_name(argument) + "/";
-  // An existing directory is simply reused, so the result is not needed; whether
-  // the directory can be entered is what decides.
-  mkdir(directory.c_str(), DIRECTORY_MODE);
-  if (chdir(directory.c_str()) != 0) return false;
-  mkdir(PATCH_DIRECTORY, DIRECTORY_MODE);
-  return true;
 }
 
 std::string ptf_file_name(const char* argument) {

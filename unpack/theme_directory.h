@@ -1,13 +1,10 @@
-// Names every output of a run after the theme file argument, and sets up the theme
-// directory: creates it where the tool was started, enters it, and creates
-// "patch-only" inside it. Reads nothing from the theme file.
+// Names every output of a run after the theme file argument: the theme directory,
+// made where the tool was started, its "patch-only" subdirectory and the PTF
+// image file. Reads nothing from the theme file and touches no disk.
 #ifndef THEMEUNPACK_UNPACK_THEME_DIRECTORY_H
 #define THEMEUNPACK_UNPACK_THEME_DIRECTORY_H
 
 #include <string>
-
-// Directories are created with this mode, subject to the process's umask.
-constexpr unsigned DIRECTORY_MODE = 0777;
 
 // The subdirectory of the theme directory that receives the module patches.
 constexpr const char* PATCH_DIRECTORY = "patch-only";
@@ -20,11 +17,6 @@ const char* theme_base_name(const char* argument);
 // "." replaced by "_" ("theme.ctf" -> "theme_ctf"), or with "_" appended when it
 // holds no "." ("theme" -> "theme_").
 std::string theme_directory_name(const char* argument);
-
-// Creates the theme directory in the working directory, enters it and creates
-// "patch-only" there. An existing directory is reused. Returns false when the
-// directory cannot be entered; the working directory is then unchanged.
-bool make_theme_directory(const char* argument);
 
 // The name of the PTF image file: the base name with the text after its last "."
 // replaced by "ptf" ("theme.ctf" -> "theme.ptf", "a.b.bin" -> "a.b.ptf"), or with

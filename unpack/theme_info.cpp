@@ -1,56 +1,68 @@
 #include "unpack/theme_info.h"
 
+#include <cinttypes>
 #include <string>
 
+#include "unpack/block_output.h"
 #include "unpack/messages.h"
-#include "unpack/output_file.h"
 
 namespace {
 
-// Reads one text field and writes its line to the report, when there is one.
+// Reads one text field and adds its line to the report.
 bool report_text(const theme_file& theme, uint32_t offset, uint32_t limit,
-                 const char* format, FILE* report) {
+                 const char* label, std::string* report) {
   std::string value;
   if (!read_theme_text(theme, offset, limit, &value)) return false;
-  if (report != nullptr) fprintf(report, format, value.c_str());
+  *report += label;
+  *report += value;
+  *report += '\n';
   return true;
 }
 
-bool report_fields(const theme_file& theme, FILE* report,
+bool report_fields(const theme_file& theme, std::string* report,
                    uint32_t* file_count) {
   if (!report_text(theme, THEME_SHORT_NAME_OFFSET, THEME_SHORT_NAME_LIMIT,
-                   "Short theme name: %s\n", report) ||
+                   "Short theme name: ", report) ||
       !report_text(theme, THEME_INTERNAL_ID_OFFSET, THEME_INTERNAL_ID_LIMIT,
-                   "Internal ID: %s\n", report) ||
+                   "Internal ID: ", report) ||
       !report_text(theme, THEME_FIRMWARE_OFFSET, THEME_FIRMWARE_LIMIT,
-                   "Required firmware: %s\n", report) ||
+                   "Required firmware: ", report) ||
       !read_theme_u32(theme, THEME_FILE_COUNT_OFFSET, file_count)) {
     return false;
   }
   // The count is printed as the signed value of its 32 bits.
-  if (report != nullptr) {
-    fprintf(report, "Files in theme: %i\n", static_cast<int32_t>(*file_count));
-  }
+  char count_line[32];
+  snprintf(count_line, sizeof count_line, "Files in theme: %" PRId32 "\n",
+           static_cast<int32_t>(*file_count));
+  *report += count_line;
   return true;
 }
 
 }  // namespace
 
-phase_result write_theme_info(const theme_file& theme, uint32_t* file_count) {
-  bool refused = path_holds_symlink(THEME_INFO_FILE, nullptr);
-  if (refused) printf(SKIP_SYMLINK, THEME_INFO_FILE);
-  FILE* report = refused ? nullptr : create_output_file(THEME_INFO_FILE);
+phase_result write_theme_info(const theme_file& theme, output_tree* tree,
+                              uint32_t* file_count) {
+  tree_result target = prepare_output(tree, THEME_INFO_FILE, false);
+  bool refused = output_refused(target);
+  if (refused) report_output(target, THEME_INFO_FILE, THEME_INFO_FILE);
 
-  if (!report_fields(theme, report, file_count)) {
-    if (report != nullptr) {
-      fclose(report);
-      remove(THEME_INFO_FILE);
-    }
+  // The report is made whole in memory and written in one piece, so it is never
+  // seen half-written; the fields are read even when it cannot be written,
+  // since file_count is needed all the same.
+  std::string report;
+  if (!report_fields(theme, &report, file_count)) {
+    release_prepared_output(tree);
     return phase_result::cannot_read;
   }
-  if (refused) return phase_result::had_errors;
-  if (report == nullptr || !finish_output_file(report, THEME_INFO_FILE)) {
-    printf(CANNOT_WRITE, THEME_INFO_FILE);
+  if (refused) {
+    release_prepared_output(tree);
+    return phase_result::had_errors;
+  }
+  if (target == tree_result::done) {
+    target = write_prepared_output(tree, report.data(), report.size(), 0);
+  }
+  release_prepared_output(tree);
+  if (!report_output(target, THEME_INFO_FILE, THEME_INFO_FILE)) {
     return phase_result::had_errors;
   }
   fputs(METADATA_OK, stdout);

@@ -1,17 +1,19 @@
 // Writes "theme info.txt", the four-line summary of the theme's header fields,
-// into the working directory, and reads file_count for file extraction.
+// into the theme directory, and reads file_count for file extraction.
 #ifndef THEMEUNPACK_UNPACK_THEME_INFO_H
 #define THEMEUNPACK_UNPACK_THEME_INFO_H
 
 #include <cstdint>
 
 #include "format/theme_file.h"
+#include "unpack/output_tree.h"
 #include "unpack/phase_result.h"
 
 constexpr const char* THEME_INFO_FILE = "theme info.txt";
 
 // Writes the report and prints its closing line. `*file_count` is set whenever
 // the header could be read, even when the report could not be written.
-phase_result write_theme_info(const theme_file& theme, uint32_t* file_count);
+phase_result write_theme_info(const theme_file& theme, output_tree* tree,
+                              uint32_t* file_count);
 
 #endif
