@@ -1,9 +1,12 @@
 // Times themeunpack against GNU tar and bsdtar extracting the same files, in one
 // interleaved run (A B C A B C ...), each run into a fresh directory on the same
-// filesystem as the data, removed outside the timing. First checks that all
-// three tools leave the same tree, so a fast wrong answer cannot win.
+// filesystem as the data. First checks that every tool leaves the same tree, so
+// a fast wrong answer cannot win. With --baseline, a second themeunpack binary
+// (say, one built before a change) runs twice in every round beside the first:
+// the change is measured against what it replaces, and the baseline against
+// itself says how much of that ratio is noise.
 //
-//   themeunpack_bench <data directory> [--rounds N] [profile ...]
+//   themeunpack_bench <data directory> [--rounds N] [--baseline FILE] [profile ...]
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -24,10 +27,21 @@
 
 namespace {
 
-const char* const TOOLS[] = {"themeunpack", "tar", "bsdtar"};
 constexpr int DEFAULT_ROUNDS = 5;
 // A pause after each clean-up, for the disk to finish what sync started.
 constexpr useconds_t SETTLE_MICROSECONDS = 300000;
+// Outputs are kept until their profile ends: on ext4, creating files where many
+// were just removed is up to 20 times slower for a while, which would weigh on
+// whichever tool runs next. Profiles whose outputs would fill more than this
+// (a few large files, where that does not apply) remove each output after its
+// run instead.
+constexpr uint64_t KEPT_OUTPUTS_MAX_BYTES = 16ull << 30;
+
+// One column of the tables: what runs, and under which label.
+struct bench_tool {
+  std::string label;
+  std::string executable;  // a themeunpack binary; empty for tar and bsdtar
+};
 
 struct measurement {
   double wall = 0;    // seconds
@@ -37,9 +51,9 @@ struct measurement {
 };
 
 struct bench_setup {
-  std::string data;         // where the .ctf and .tar files are
-  std::string scratch;      // where each run writes, on the same filesystem
-  std::string themeunpack;  // the executable under test
+  std::string data;     // where the .ctf and .tar files are
+  std::string scratch;  // where each run writes, on the same filesystem
+  std::vector<bench_tool> tools;
 };
 
 // Runs argv in `directory` with its output discarded; returns its status.
@@ -63,24 +77,28 @@ int run_command(const std::vector<std::string>& arguments,
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-void remove_tree(const std::string& path) {
-  run_command({"rm", "-rf", path}, "/");
-  // Write-back of the last run's files must not land in the next run's time.
+// Write-back of the last run's files must not land in the next run's time.
+void settle() {
   sync();
   usleep(SETTLE_MICROSECONDS);
+}
+
+void remove_tree(const std::string& path) {
+  run_command({"rm", "-rf", path}, "/");
+  settle();
 }
 
 std::string theme_directory_of(const std::string& profile) {
   return profile + "_ctf";
 }
 
-std::vector<std::string> command_for(const std::string& tool,
+std::vector<std::string> command_for(const bench_tool& tool,
                                      const bench_setup& setup,
                                      const std::string& profile,
                                      const std::string& output) {
   std::string base = setup.data + "/" + profile;
-  if (tool == "themeunpack") return {setup.themeunpack, base + ".ctf"};
-  return {tool, "-xf", base + ".tar", "-C",
+  if (!tool.executable.empty()) return {tool.executable, base + ".ctf"};
+  return {tool.label, "-xf", base + ".tar", "-C",
           output + "/" + theme_directory_of(profile)};
 }
 
@@ -91,11 +109,11 @@ double time_field(const std::string& report, const std::string& label) {
   return atof(report.c_str() + at + label.size());
 }
 
-bool measure(const std::string& tool, const bench_setup& setup,
+bool measure(const bench_tool& tool, const bench_setup& setup,
              const std::string& profile, const std::string& output,
              measurement* result) {
   mkdir(output.c_str(), 0755);
-  if (tool != "themeunpack") {
+  if (tool.executable.empty()) {
     mkdir((output + "/" + theme_directory_of(profile)).c_str(), 0755);
   }
   std::string report_path = setup.scratch + "/time.txt";
@@ -107,7 +125,7 @@ bool measure(const std::string& tool, const bench_setup& setup,
   int status = run_command(command, output);
   auto end = std::chrono::steady_clock::now();
   if (status != 0) {
-    fprintf(stderr, "%s failed on %s with status %d\n", tool.c_str(),
+    fprintf(stderr, "%s failed on %s with status %d\n", tool.label.c_str(),
             profile.c_str(), status);
     return false;
   }
@@ -179,17 +197,19 @@ bool same_tree(const std::string& a, const std::string& b, std::string* where) {
 bool check_trees(const bench_setup& setup, const std::string& profile) {
   std::map<std::string, std::string> outputs;
   measurement ignored;
-  for (const char* tool : TOOLS) {
-    outputs[tool] = setup.scratch + "/check-" + tool;
-    remove_tree(outputs[tool]);
-    if (!measure(tool, setup, profile, outputs[tool], &ignored)) return false;
+  for (const bench_tool& tool : setup.tools) {
+    std::string& output = outputs[tool.label];
+    output = setup.scratch + "/check-" + tool.label;
+    remove_tree(output);
+    if (!measure(tool, setup, profile, output, &ignored)) return false;
   }
   bool same = true;
-  for (const char* tool : {"tar", "bsdtar"}) {
+  const std::string& first = setup.tools.front().label;
+  for (const auto& [tool, output] : outputs) {
     std::string where;
-    if (!same_tree(outputs["themeunpack"], outputs[tool], &where)) {
-      fprintf(stderr, "%s: themeunpack and %s differ at %s\n", profile.c_str(),
-              tool, where.c_str());
+    if (tool != first && !same_tree(outputs[first], output, &where)) {
+      fprintf(stderr, "%s: %s and %s differ at %s\n", profile.c_str(),
+              first.c_str(), tool.c_str(), where.c_str());
       same = false;
     }
   }
@@ -203,72 +223,131 @@ double median(std::vector<double> values) {
   return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
-void print_table(const std::string& profile,
+// The median over rounds of one tool's time divided by another's in the same
+// round, or "-" when there is no such other tool.
+std::string median_ratio(
+    const std::map<std::string, std::vector<measurement>>& runs,
+    const std::string& tool, const std::string& reference) {
+  auto other = runs.find(reference);
+  if (other == runs.end()) return "-";
+  const std::vector<measurement>& own = runs.at(tool);
+  std::vector<double> ratio;
+  for (size_t i = 0; i < own.size(); ++i) {
+    ratio.push_back(own[i].wall / other->second[i].wall);
+  }
+  char text[16];
+  snprintf(text, sizeof text, "%.2f", median(ratio));
+  return text;
+}
+
+void print_table(const bench_setup& setup, const std::string& profile,
                  const std::map<std::string, std::vector<measurement>>& runs) {
-  const std::vector<measurement>& tar = runs.at("tar");
-  printf("\n### %s (%zu rounds)\n\n", profile.c_str(), tar.size());
+  printf("\n### %s (%zu rounds)\n\n", profile.c_str(), runs.at("tar").size());
   printf("| tool | median wall ms (min-max) | median ratio to GNU tar | "
-         "user ms | sys ms | peak RSS MiB |\n|---|---|---|---|---|---|\n");
-  for (const char* tool : TOOLS) {
-    const std::vector<measurement>& own = runs.at(tool);
-    std::vector<double> wall, ratio, user, system;
+         "median ratio to baseline | user ms | sys ms | peak RSS MiB |\n"
+         "|---|---|---|---|---|---|---|\n");
+  for (const bench_tool& tool : setup.tools) {
+    const std::vector<measurement>& own = runs.at(tool.label);
+    std::vector<double> wall, user, system;
     long rss = 0;
-    for (size_t i = 0; i < own.size(); ++i) {
-      wall.push_back(own[i].wall * 1000);
-      ratio.push_back(own[i].wall / tar[i].wall);
-      user.push_back(own[i].user * 1000);
-      system.push_back(own[i].system * 1000);
-      rss = std::max(rss, own[i].max_rss_kib);
+    for (const measurement& run : own) {
+      wall.push_back(run.wall * 1000);
+      user.push_back(run.user * 1000);
+      system.push_back(run.system * 1000);
+      rss = std::max(rss, run.max_rss_kib);
     }
-    printf("| %s | %.1f (%.1f-%.1f) | %.2f | %.0f | %.0f | %.1f |\n", tool,
-           median(wall), *std::min_element(wall.begin(), wall.end()),
-           *std::max_element(wall.begin(), wall.end()), median(ratio),
-           median(user), median(system), rss / 1024.0);
+    printf("| %s | %.1f (%.1f-%.1f) | %s | %s | %.0f | %.0f | %.1f |\n",
+           tool.label.c_str(), median(wall),
+           *std::min_element(wall.begin(), wall.end()),
+           *std::max_element(wall.begin(), wall.end()),
+           median_ratio(runs, tool.label, "tar").c_str(),
+           median_ratio(runs, tool.label, "baseline").c_str(), median(user),
+           median(system), rss / 1024.0);
   }
   fflush(stdout);
+}
+
+uint64_t file_size(const std::string& path) {
+  struct stat status;
+  return stat(path.c_str(), &status) == 0 ? status.st_size : 0;
 }
 
 bool bench_profile_runs(const bench_setup& setup, const std::string& profile,
                         int rounds) {
   if (!check_trees(setup, profile)) return false;
+  uint64_t all_outputs = file_size(setup.data + "/" + profile + ".tar") *
+                         setup.tools.size() * static_cast<uint64_t>(rounds);
+  bool keep_outputs = all_outputs <= KEPT_OUTPUTS_MAX_BYTES;
   std::map<std::string, std::vector<measurement>> runs;
-  for (int round = 0; round < rounds; ++round) {
-    for (const char* tool : TOOLS) {
-      std::string output = setup.scratch + "/run";
+  bool ok = true;
+  for (int round = 0; ok && round < rounds; ++round) {
+    for (const bench_tool& tool : setup.tools) {
+      std::string output = setup.scratch + "/run-" + std::to_string(round) +
+                           "-" + tool.label;
       measurement result;
-      bool ok = measure(tool, setup, profile, output, &result);
-      remove_tree(output);
-      if (!ok) return false;
-      runs[tool].push_back(result);
+      ok = ok && measure(tool, setup, profile, output, &result);
+      if (!keep_outputs) remove_tree(output);
+      runs[tool.label].push_back(result);
     }
   }
-  print_table(profile, runs);
-  return true;
+  if (keep_outputs) {
+    for (int round = 0; round < rounds; ++round) {
+      for (const bench_tool& tool : setup.tools) {
+        run_command({"rm", "-rf", setup.scratch + "/run-" +
+                                      std::to_string(round) + "-" + tool.label},
+                    "/");
+      }
+    }
+    settle();
+  }
+  if (ok) print_table(setup, profile, runs);
+  return ok;
+}
+
+[[noreturn]] void usage_error(const char* program, const std::string& why) {
+  if (!why.empty()) fprintf(stderr, "%s: %s\n", program, why.c_str());
+  fprintf(stderr,
+          "usage: %s <data directory> [--rounds N] [--baseline FILE] "
+          "[profile ...]\n",
+          program);
+  exit(2);
+}
+
+// A whole number of rounds, at least one.
+int parse_rounds(const char* program, const char* text) {
+  char* end = nullptr;
+  long rounds = strtol(text, &end, 10);
+  if (end == text || *end != '\0' || rounds < 1 || rounds > 10000) {
+    usage_error(program, std::string("--rounds needs a number from 1 to 10000, "
+                                     "not \"") + text + "\"");
+  }
+  return static_cast<int>(rounds);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) {
-    fprintf(stderr, "usage: %s <data directory> [--rounds N] [profile ...]\n",
-            argv[0]);
-    return 2;
-  }
+  if (argc < 2) usage_error(argv[0], "");
   bench_setup setup;
   setup.data = argv[1];
-  setup.themeunpack = THEMEUNPACK_EXECUTABLE;
+  setup.tools.push_back({"themeunpack", THEMEUNPACK_EXECUTABLE});
   int rounds = DEFAULT_ROUNDS;
   std::vector<std::string> profiles;
   for (int i = 2; i < argc; ++i) {
-    if (strcmp(argv[i], "--rounds") == 0 && i + 1 < argc) {
-      rounds = atoi(argv[++i]);
+    bool has_value = i + 1 < argc;
+    if (strcmp(argv[i], "--rounds") == 0 && has_value) {
+      rounds = parse_rounds(argv[0], argv[++i]);
+    } else if (strcmp(argv[i], "--baseline") == 0 && has_value) {
+      setup.tools.push_back({"baseline", argv[++i]});
+      setup.tools.push_back({"baseline-again", argv[i]});
     } else if (find_bench_profile(argv[i]) != nullptr) {
       profiles.push_back(argv[i]);
     } else {
-      fprintf(stderr, "unknown profile %s\n", argv[i]);
-      return 2;
+      usage_error(argv[0], std::string("unknown argument ") + argv[i]);
     }
   }
+  setup.tools.push_back({"tar", ""});
+  setup.tools.push_back({"bsdtar", ""});
   if (profiles.empty()) {
     for (const bench_profile& profile : bench_profiles()) {
       profiles.push_back(profile.name);

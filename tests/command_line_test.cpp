@@ -32,7 +32,7 @@ std::string valid_theme() {
 TEST(Usage, PrintsTheProgramNameAndFails) {
   scratch_directory scratch;
   run_result run = run_tool(scratch.path(), {});
-  EXPECT_EQ(run.output, usage_for(THEMEUNPACK_EXECUTABLE));
+  EXPECT_EQ(run.output, usage_for(tool_under_test()));
   EXPECT_EQ(run.status, 255);
   EXPECT_TRUE(snapshot_tree(scratch.path()).empty());
 }

@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -68,7 +69,7 @@ void snapshot_into(const std::string& root, const std::string& relative,
 std::vector<char*> make_argv(const std::vector<std::string>& arguments,
                              const run_options& options,
                              std::string* program_name) {
-  *program_name = options.program_name.value_or(THEMEUNPACK_EXECUTABLE);
+  *program_name = options.program_name.value_or(tool_under_test());
   std::vector<char*> argv{program_name->data()};
   for (const std::string& argument : arguments) {
     argv.push_back(const_cast<char*>(argument.c_str()));
@@ -77,13 +78,39 @@ std::vector<char*> make_argv(const std::vector<std::string>& arguments,
   return argv;
 }
 
+std::vector<char*> make_environment(const run_options& options) {
+  std::vector<char*> environment;
+  for (char** variable = environ; *variable != nullptr; ++variable) {
+    environment.push_back(*variable);
+  }
+  for (const std::string& variable : options.environment) {
+    environment.push_back(const_cast<char*>(variable.c_str()));
+  }
+  environment.push_back(nullptr);
+  return environment;
+}
+
 // In the child, between fork and exec: only async-signal-safe calls.
 [[noreturn]] void exec_tool(const std::string& directory, char** argv,
-                            const run_options& options, int input, int output) {
+                            char** environment, const run_options& options,
+                            int input, int output) {
   dup2(input, STDIN_FILENO);
+  if (options.output_file) {
+    output = open(options.output_file->c_str(), O_WRONLY);
+    if (output < 0) _exit(125);
+  }
   dup2(output, STDOUT_FILENO);
   if (chdir(directory.c_str()) != 0) _exit(126);
-  umask(022);
+  umask(options.umask);
+  if (options.as_unprivileged_user && getuid() == 0 &&
+      (setgroups(0, nullptr) != 0 || setgid(UNPRIVILEGED_ID) != 0 ||
+       setuid(UNPRIVILEGED_ID) != 0)) {
+    _exit(124);
+  }
+  if (options.open_file_limit) {
+    rlimit limit{*options.open_file_limit, *options.open_file_limit};
+    setrlimit(RLIMIT_NOFILE, &limit);
+  }
   if (options.file_size_limit) {
     // A child inherits the ignored signal across exec, so writes past the
     // limit fail with EFBIG instead of killing it.
@@ -95,15 +122,17 @@ std::vector<char*> make_argv(const std::vector<std::string>& arguments,
     rlimit limit{*options.address_space_limit, *options.address_space_limit};
     setrlimit(RLIMIT_AS, &limit);
   }
-  execv(THEMEUNPACK_EXECUTABLE, argv);
+  execve(tool_under_test(), argv, environment);
   _exit(127);
 }
 
-int exit_status_of(pid_t pid) {
+void wait_for(pid_t pid, run_result* result) {
   int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  rusage usage{};
+  while (wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
   }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  result->status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  result->peak_memory_kib = usage.ru_maxrss;
 }
 
 std::string drain(int fd, pid_t pid) {
@@ -127,6 +156,11 @@ std::string drain(int fd, pid_t pid) {
 
 }  // namespace
 
+const char* tool_under_test() {
+  const char* chosen = getenv("THEMEUNPACK_TEST_EXECUTABLE");
+  return chosen != nullptr && *chosen != '\0' ? chosen : THEMEUNPACK_EXECUTABLE;
+}
+
 scratch_directory::scratch_directory() {
   const char* base = getenv("TMPDIR");
   std::string pattern =
@@ -149,11 +183,13 @@ running_tool start_tool(const std::string& directory,
   }
   std::string program_name;
   std::vector<char*> argv = make_argv(arguments, options, &program_name);
+  std::vector<char*> environment = make_environment(options);
   pid_t pid = fork();
   if (pid == 0) {
     close(input[1]);
     close(output[0]);
-    exec_tool(directory, argv.data(), options, input[0], output[1]);
+    exec_tool(directory, argv.data(), environment.data(), options, input[0],
+              output[1]);
   }
   close(input[0]);
   close(output[1]);
@@ -176,7 +212,7 @@ run_result finish_tool(const running_tool& tool) {
   close(tool.input);
   run_result result;
   result.output = drain(tool.output, tool.pid);
-  result.status = exit_status_of(tool.pid);
+  wait_for(tool.pid, &result);
   return result;
 }
 

@@ -32,15 +32,32 @@ struct run_options {
   std::optional<std::string> program_name;  // argv[0]; the executable's path by default
   std::optional<rlim_t> file_size_limit;  // RLIMIT_FSIZE, with SIGXFSZ ignored
   std::optional<rlim_t> address_space_limit;  // RLIMIT_AS
+  std::optional<rlim_t> open_file_limit;      // RLIMIT_NOFILE
+  mode_t umask = 022;
+  // Standard output goes to this file instead of the pipe ("/dev/full").
+  std::optional<std::string> output_file;
+  // Added to the environment, "NAME=value" each (LD_PRELOAD for the shim).
+  std::vector<std::string> environment;
+  // Run as the user and group 65534 ("nobody") when the tests run as root, who
+  // passes every permission check.
+  bool as_unprivileged_user = false;
 };
 
 struct run_result {
   std::string output;  // all of standard output
   int status = -1;     // the exit status, 0-255; -1 when killed by a signal
+  long peak_memory_kib = 0;  // the run's peak resident set
 };
 
+// The executable under test: THEMEUNPACK_TEST_EXECUTABLE from the environment
+// when set (to show a test failing on an older build), else the one just built.
+const char* tool_under_test();
+
+// The uid and gid that as_unprivileged_user runs as.
+constexpr uid_t UNPRIVILEGED_ID = 65534;
+
 // Runs the built themeunpack with `arguments` in `directory`, standard input at
-// end of file, umask 022.
+// end of file, umask 022 unless asked otherwise.
 run_result run_tool(const std::string& directory,
                     const std::vector<std::string>& arguments,
                     const run_options& options = {});

@@ -20,14 +20,18 @@ constexpr patch_redirect PATCH_REDIRECTS[] = {
      "./patch-only/vshmain.prx.patch"},
 };
 
-// Finds where the entry goes and makes its directories. A link or the theme
-// file in the way is reported here, before anything is made for the entry
-// (unless another process races the tool), so a refused entry leaves no trace.
-// A diverted entry still has its own directories made, so both paths count.
+// Finds where the entry goes and makes its directories. A link on the way is
+// met before anything is made for the entry (unless another process races the
+// tool), so a refused entry leaves no trace. A diverted entry still has its own
+// directories made, so both paths count, and what stands at its patch's name
+// is looked at first, so that a refused patch is not announced. Any other
+// entry's name is looked at only when its file is named: in a fresh theme
+// directory almost every name is new.
 tree_result prepare_entry(output_tree* tree, const char* output_path,
                           const patch_redirect* redirect) {
   if (redirect == nullptr) return prepare_output(tree, output_path, true);
   tree_result target = prepare_output(tree, redirect->patch_path, false);
+  if (target == tree_result::done) target = check_prepared_output(*tree);
   if (output_refused(target)) return target;
   // Directories that cannot be made show when the file in them cannot be.
   tree_result directories = make_output_directories(tree, output_path);

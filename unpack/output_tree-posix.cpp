@@ -348,7 +348,12 @@ tree_result prepare_output(output_tree* tree, const char* path,
   if (tree->held_name.empty() || tree->held_name == ".") {
     return tree_result::cannot_write;
   }
-  return check_name(*tree, directory, tree->held_name.c_str());
+  return tree_result::done;
+}
+
+tree_result check_prepared_output(const output_tree& tree) {
+  if (tree.held < 0) return tree_result::cannot_write;
+  return check_name(tree, tree.held, tree.held_name.c_str());
 }
 
 tree_result write_prepared_output(output_tree* tree, const void* data,

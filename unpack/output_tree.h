@@ -59,11 +59,17 @@ tree_result make_output_directories(output_tree* tree, const char* path);
 
 // Finds where `path` goes: opens the directories before its last component,
 // making them when `make_directories` is set, and holds the last one for the
-// write. Returns through_link or theme_file when the output must be refused,
-// and cannot_write when it cannot be made there; done otherwise. The output
-// stays held, whatever the result, until written or released.
+// write. Returns through_link when a link stands on the way, cannot_write when
+// the output cannot be made there, done otherwise. The output stays held,
+// whatever the result, until written or released.
 tree_result prepare_output(output_tree* tree, const char* path,
                            bool make_directories);
+
+// Looks at what stands at the prepared output's name now: through_link or
+// theme_file when it must be refused, cannot_write for a directory, done when
+// nothing stands there or what does may be replaced. The write checks again
+// before it names the file; this only lets a phase refuse before it starts.
+tree_result check_prepared_output(const output_tree& tree);
 
 // Writes the `size` bytes as the prepared output and releases it. The data are
 // named only when complete: what stood at the name is replaced then, and left

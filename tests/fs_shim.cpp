@@ -1,0 +1,229 @@
+// Preloaded into the tool by the tests (LD_PRELOAD) to act on its file-system
+// calls from inside, deterministically, where a second process could only race:
+//   SHIM_SWAP_AT=K, SHIM_SWAP_DIR=path, SHIM_SWAP_TO=path: just before the
+//     tool's K-th file-system call, the directory at SHIM_SWAP_DIR is moved
+//     aside (to the same path with ".moved" appended) and a symbolic link to
+//     SHIM_SWAP_TO is put in its place; "SWAPPED" is then written to
+//     SHIM_REPORT, so the test knows the run got that far.
+//   SHIM_FAIL_CLOSE=1: closing a file the tool created for writing fails with
+//     EIO (after really closing it), as on a disk that fills up late.
+//   SHIM_KILL_AT_WRITE=N: the N-th write to a file the tool created kills it
+//     with SIGKILL before any byte of it is written.
+// The plain and the 64-bit names of each call are defined separately here, so
+// the headers must not rename one into the other.
+#undef _FILE_OFFSET_BITS
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+constexpr int MAX_TRACKED = 1024;
+
+struct shim_state {
+  long calls = 0;
+  long writes = 0;
+  bool created[MAX_TRACKED] = {};  // file descriptors of files the tool made
+};
+shim_state state;
+
+long env_number(const char* name) {
+  const char* value = getenv(name);
+  return value == nullptr ? 0 : atol(value);
+}
+
+template <typename F>
+F next(const char* name) {
+  return reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
+}
+
+// Counts one file-system call and swaps the directory when its turn comes.
+void count_call() {
+  long swap_at = env_number("SHIM_SWAP_AT");
+  if (++state.calls != swap_at || swap_at == 0) return;
+  const char* directory = getenv("SHIM_SWAP_DIR");
+  const char* target = getenv("SHIM_SWAP_TO");
+  const char* report = getenv("SHIM_REPORT");
+  if (directory == nullptr || target == nullptr || report == nullptr) return;
+  char moved[4096];
+  snprintf(moved, sizeof moved, "%s.moved", directory);
+  syscall(SYS_rename, directory, moved);
+  syscall(SYS_symlink, target, directory);
+  int file = static_cast<int>(
+      syscall(SYS_openat, AT_FDCWD, report, O_WRONLY | O_CREAT | O_TRUNC, 0644));
+  syscall(SYS_write, file, "SWAPPED", 7);
+  syscall(SYS_close, file);
+}
+
+bool creates_file(int flags) {
+  return (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE;
+}
+
+int track(int file, int flags) {
+  if (file >= 0 && file < MAX_TRACKED) state.created[file] = creates_file(flags);
+  return file;
+}
+
+mode_t mode_argument(int flags, va_list arguments) {
+  return creates_file(flags) ? static_cast<mode_t>(va_arg(arguments, int)) : 0;
+}
+
+}  // namespace
+
+extern "C" {
+
+int open(const char* path, int flags, ...) {
+  va_list arguments;
+  va_start(arguments, flags);
+  mode_t mode = mode_argument(flags, arguments);
+  va_end(arguments);
+  count_call();
+  return track(next<int (*)(const char*, int, mode_t)>("open")(path, flags, mode),
+               flags);
+}
+
+int open64(const char* path, int flags, ...) {
+  va_list arguments;
+  va_start(arguments, flags);
+  mode_t mode = mode_argument(flags, arguments);
+  va_end(arguments);
+  count_call();
+  return track(
+      next<int (*)(const char*, int, mode_t)>("open64")(path, flags, mode),
+      flags);
+}
+
+int openat(int directory, const char* path, int flags, ...) {
+  va_list arguments;
+  va_start(arguments, flags);
+  mode_t mode = mode_argument(flags, arguments);
+  va_end(arguments);
+  count_call();
+  return track(next<int (*)(int, const char*, int, mode_t)>("openat")(
+                   directory, path, flags, mode),
+               flags);
+}
+
+int openat64(int directory, const char* path, int flags, ...) {
+  va_list arguments;
+  va_start(arguments, flags);
+  mode_t mode = mode_argument(flags, arguments);
+  va_end(arguments);
+  count_call();
+  return track(next<int (*)(int, const char*, int, mode_t)>("openat64")(
+                   directory, path, flags, mode),
+               flags);
+}
+
+// openat2 has no library wrapper here: the tool reaches it through syscall().
+long syscall(long number, ...) {
+  va_list arguments;
+  va_start(arguments, number);
+  long a = va_arg(arguments, long), b = va_arg(arguments, long),
+       c = va_arg(arguments, long), d = va_arg(arguments, long),
+       e = va_arg(arguments, long), f = va_arg(arguments, long);
+  va_end(arguments);
+  count_call();
+  return next<long (*)(long, ...)>("syscall")(number, a, b, c, d, e, f);
+}
+
+int mkdir(const char* path, mode_t mode) {
+  count_call();
+  return next<int (*)(const char*, mode_t)>("mkdir")(path, mode);
+}
+
+int mkdirat(int directory, const char* path, mode_t mode) {
+  count_call();
+  return next<int (*)(int, const char*, mode_t)>("mkdirat")(directory, path,
+                                                             mode);
+}
+
+int stat(const char* path, struct stat* status) {
+  count_call();
+  return next<int (*)(const char*, struct stat*)>("stat")(path, status);
+}
+
+int lstat(const char* path, struct stat* status) {
+  count_call();
+  return next<int (*)(const char*, struct stat*)>("lstat")(path, status);
+}
+
+int stat64(const char* path, struct stat64* status) {
+  count_call();
+  return next<int (*)(const char*, struct stat64*)>("stat64")(path, status);
+}
+
+int lstat64(const char* path, struct stat64* status) {
+  count_call();
+  return next<int (*)(const char*, struct stat64*)>("lstat64")(path, status);
+}
+
+int fstatat(int directory, const char* path, struct stat* status, int flags) {
+  count_call();
+  return next<int (*)(int, const char*, struct stat*, int)>("fstatat")(
+      directory, path, status, flags);
+}
+
+int fstatat64(int directory, const char* path, struct stat64* status,
+              int flags) {
+  count_call();
+  return next<int (*)(int, const char*, struct stat64*, int)>("fstatat64")(
+      directory, path, status, flags);
+}
+
+int linkat(int from_directory, const char* from, int to_directory,
+           const char* to, int flags) {
+  count_call();
+  return next<int (*)(int, const char*, int, const char*, int)>("linkat")(
+      from_directory, from, to_directory, to, flags);
+}
+
+int renameat(int from_directory, const char* from, int to_directory,
+             const char* to) {
+  count_call();
+  return next<int (*)(int, const char*, int, const char*)>("renameat")(
+      from_directory, from, to_directory, to);
+}
+
+int unlinkat(int directory, const char* path, int flags) {
+  count_call();
+  return next<int (*)(int, const char*, int)>("unlinkat")(directory, path,
+                                                          flags);
+}
+
+int unlink(const char* path) {
+  count_call();
+  return next<int (*)(const char*)>("unlink")(path);
+}
+
+ssize_t write(int file, const void* data, size_t size) {
+  if (file > STDERR_FILENO) count_call();
+  if (file >= 0 && file < MAX_TRACKED && state.created[file] &&
+      ++state.writes == env_number("SHIM_KILL_AT_WRITE")) {
+    kill(getpid(), SIGKILL);
+  }
+  return next<ssize_t (*)(int, const void*, size_t)>("write")(file, data, size);
+}
+
+int close(int file) {
+  if (file > STDERR_FILENO) count_call();
+  int result = next<int (*)(int)>("close")(file);
+  bool created = file >= 0 && file < MAX_TRACKED && state.created[file];
+  if (created) state.created[file] = false;
+  if (result == 0 && created && env_number("SHIM_FAIL_CLOSE") != 0) {
+    errno = EIO;
+    return -1;
+  }
+  return result;
+}
+
+}  // extern "C"

@@ -1,0 +1,192 @@
+// Runs whose file-system calls are acted on from inside (tests/fs_shim.cpp,
+// preloaded): a directory swapped for a link between any two calls, a close
+// that fails, a run killed half-way through a large file; and, for good
+// measure, a second process swapping directories for links in a loop.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/test_support.h"
+#include "tests/unpack_oracle.h"
+#include "tools/theme_builder.h"
+
+namespace {
+
+std::string preload() { return std::string("LD_PRELOAD=") + THEMEUNPACK_FS_SHIM; }
+
+bool exists(const std::string& path) {
+  struct stat status;
+  return lstat(path.c_str(), &status) == 0;
+}
+
+// Every regular file below the theme directory must hold what the oracle says
+// its path may hold; a directory that was moved aside ("d.moved") stands for
+// the one it was.
+std::string wrong_contents(const std::string& theme_bytes, const tree& written) {
+  std::map<std::string, std::string> expected = expected_contents(theme_bytes);
+  for (const auto& [path, contents] : written) {
+    if (contents == DIRECTORY_MARK || contents == "<symlink>") continue;
+    std::string meant_path = path;
+    for (size_t at; (at = meant_path.find(".moved")) != std::string::npos;) {
+      meant_path.erase(at, 6);
+    }
+    auto meant = expected.find(meant_path);
+    if (meant == expected.end() || meant->second != contents) return path;
+  }
+  return "";
+}
+
+theme_blueprint swap_theme() {
+  theme_blueprint blueprint;
+  blueprint.ptf_body = "image";
+  blueprint.files = {{"/d/a", "a"},     {"/d/sub/b", "b"}, {"/d/c", "c"},
+                     {"/d/sub/e", "e"}, {"/vsh/module/paf.prx", "patch"},
+                     {"/top", "top"}};
+  return blueprint;
+}
+
+// Between any two file-system calls the tool makes, a directory on the way to
+// its entries is swapped for a link to a directory outside: before it is made,
+// after it took its first file, between making a file and naming it. Whatever
+// the point, nothing may land outside, and the run must say what it did.
+TEST(Interposed, DirectorySwappedForALinkBetweenAnyTwoCalls) {
+  std::string bytes = build_theme(swap_theme()).bytes;
+  for (const char* swapped : {"d", "d/sub", "vsh/module", "patch-only"}) {
+    int call = 1;
+    for (;; ++call) {
+      scratch_directory scratch;
+      scratch_directory outside;
+      write_file(scratch / "theme.ctf", bytes);
+      run_options options;
+      options.environment = {
+          preload(), "SHIM_SWAP_AT=" + std::to_string(call),
+          "SHIM_SWAP_DIR=" + scratch / "theme_ctf/" + swapped,
+          "SHIM_SWAP_TO=" + outside.path(), "SHIM_REPORT=" + scratch / "swapped"};
+      run_result run = run_tool(scratch.path(), {"theme.ctf"}, options);
+      // A run that made fewer calls has been tried at every point.
+      if (!exists(scratch / "swapped")) break;
+      SCOPED_TRACE(std::string(swapped) + " swapped at call " +
+                   std::to_string(call) + "; output:\n" + run.output);
+      ASSERT_TRUE(snapshot_tree(outside.path()).empty());
+      EXPECT_EQ(status_problem(run.status, run.output), "");
+      EXPECT_EQ(wrong_contents(bytes, snapshot_tree(scratch / "theme_ctf")), "");
+    }
+    EXPECT_GT(call, 40) << swapped << ": the shim saw too few calls";
+  }
+}
+
+// A second process swaps directories for links and back as fast as it can
+// while a theme of a thousand entries unpacks. A bounded number of trials; the
+// test above is the exhaustive one.
+TEST(Interposed, SecondProcessSwappingDirectoriesInALoop) {
+  theme_blueprint blueprint;
+  for (int i = 0; i < 1000; ++i) {
+    blueprint.files.push_back({"/d" + std::to_string(i % 10) + "/f" +
+                                   std::to_string(i),
+                               std::string(100, 'x')});
+  }
+  std::string bytes = build_theme(blueprint).bytes;
+  for (int trial = 0; trial < 4; ++trial) {
+    scratch_directory scratch;
+    scratch_directory outside;
+    write_file(scratch / "theme.ctf", bytes);
+    std::string theme_directory = scratch / "theme_ctf";
+    pid_t swapper = fork();
+    if (swapper == 0) {
+      for (unsigned round = 0;; ++round) {
+        std::string directory = theme_directory + "/d" + std::to_string(round % 10);
+        std::string aside = directory + ".aside";
+        if (rename(directory.c_str(), aside.c_str()) != 0) continue;
+        if (symlink(outside.path().c_str(), directory.c_str()) == 0) {
+          unlink(directory.c_str());
+        }
+        rename(aside.c_str(), directory.c_str());
+      }
+    }
+    run_result run = run_tool(scratch.path(), {"theme.ctf"});
+    kill(swapper, SIGKILL);
+    waitpid(swapper, nullptr, 0);
+    EXPECT_TRUE(snapshot_tree(outside.path()).empty()) << "trial " << trial;
+    EXPECT_EQ(status_problem(run.status, run.output), "") << run.output;
+  }
+}
+
+// Closing a new file can fail late (a full disk on a network file system).
+// Then the file must not keep its name, and what stood there stays.
+TEST(Interposed, CloseThatFailsLeavesEveryNameAsItWas) {
+  theme_blueprint blueprint = swap_theme();
+  std::string bytes = build_theme(blueprint).bytes;
+  for (bool earlier_run : {false, true}) {
+    scratch_directory scratch;
+    write_file(scratch / "theme.ctf", bytes);
+    if (earlier_run) {
+      ASSERT_EQ(run_tool(scratch.path(), {"theme.ctf"}).status, 0);
+    }
+    tree before;
+    if (earlier_run) before = snapshot_tree(scratch / "theme_ctf");
+    run_options options;
+    options.environment = {preload(), "SHIM_FAIL_CLOSE=1"};
+    run_result run = run_tool(scratch.path(), {"theme.ctf"}, options);
+    EXPECT_EQ(run.output,
+              "Cannot write theme info.txt.\n"
+              "Cannot write ./d/a.\n"
+              "Cannot write ./d/sub/b.\n"
+              "Cannot write ./d/c.\n"
+              "Cannot write ./d/sub/e.\n"
+              "Unpacking paf.prx patch...\n"
+              "Cannot write ./patch-only/paf.prx.patch.\n"
+              "Cannot write ./top.\n"
+              "Files unpacked with errors.\n"
+              "Cannot write theme.ptf.\n"
+              "Finished with errors.\n");
+    EXPECT_EQ(run.status, 255);
+    tree after = snapshot_tree(scratch / "theme_ctf");
+    if (earlier_run) {
+      EXPECT_EQ(after, before);
+    } else {
+      for (const auto& [path, contents] : after) {
+        EXPECT_EQ(contents, DIRECTORY_MARK) << path;
+      }
+    }
+  }
+}
+
+// Killed in the middle of writing a large file, a run leaves each stored name
+// as it was or complete: never a part of a file.
+TEST(Interposed, RunKilledMidWriteLeavesNoPartialFile) {
+  const size_t large = 2 * 1024 * 1024 + 1;  // written in 65 calls
+  theme_blueprint blueprint;
+  blueprint.files = {{"/old", std::string(large, 'o')},
+                     {"/new", std::string(large, 'n')}};
+  std::string bytes = build_theme(blueprint).bytes;
+  // The report is write 1, "/old" writes 2-66, "/new" writes 67-131.
+  for (int kill_at : {2, 30, 66, 67, 100}) {
+    scratch_directory scratch;
+    write_file(scratch / "theme.ctf", bytes);
+    ASSERT_EQ(mkdir((scratch / "theme_ctf").c_str(), 0755), 0);
+    write_file(scratch / "theme_ctf/old", "from an earlier run");
+    run_options options;
+    options.environment = {preload(),
+                           "SHIM_KILL_AT_WRITE=" + std::to_string(kill_at)};
+    run_result run = run_tool(scratch.path(), {"theme.ctf"}, options);
+    EXPECT_EQ(run.status, -1) << "it must have been killed";
+    for (const auto& [path, contents] : snapshot_tree(scratch / "theme_ctf")) {
+      SCOPED_TRACE(path + " after a kill at write " + std::to_string(kill_at));
+      if (path == "old") {
+        EXPECT_TRUE(contents == "from an earlier run" ||
+                    contents == std::string(large, 'o'));
+      } else if (path == "new") {
+        EXPECT_TRUE(contents == std::string(large, 'n'));
+      } else {
+        EXPECT_TRUE(path == "patch-only" || path == "theme info.txt");
+      }
+    }
+  }
+}
+
+}  // namespace
