@@ -200,7 +200,6 @@ bool check_trees(const bench_setup& setup, const std::string& profile) {
   for (const bench_tool& tool : setup.tools) {
     std::string& output = outputs[tool.label];
     output = setup.scratch + "/check-" + tool.label;
-    remove_tree(output);
     if (!measure(tool, setup, profile, output, &ignored)) return false;
   }
   bool same = true;
@@ -213,7 +212,7 @@ bool check_trees(const bench_setup& setup, const std::string& profile) {
       same = false;
     }
   }
-  for (const auto& [tool, output] : outputs) remove_tree(output);
+  // Removed with the timed runs' outputs, once the profile ends.
   return same;
 }
 
@@ -290,16 +289,11 @@ bool bench_profile_runs(const bench_setup& setup, const std::string& profile,
       runs[tool.label].push_back(result);
     }
   }
-  if (keep_outputs) {
-    for (int round = 0; round < rounds; ++round) {
-      for (const bench_tool& tool : setup.tools) {
-        run_command({"rm", "-rf", setup.scratch + "/run-" +
-                                      std::to_string(round) + "-" + tool.label},
-                    "/");
-      }
-    }
-    settle();
+  // Everything the profile wrote, the untimed checks' outputs too.
+  for (const std::string& name : sorted_names(setup.scratch)) {
+    run_command({"rm", "-rf", setup.scratch + "/" + name}, "/");
   }
+  settle();
   if (ok) print_table(setup, profile, runs);
   return ok;
 }

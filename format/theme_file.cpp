@@ -165,19 +165,31 @@ bool theme_table_fits(const theme_file& theme, uint32_t file_count) {
 
 bool read_theme_entry(const theme_file& theme, uint32_t file_count,
                       uint32_t index, theme_entry* entry) {
+  return read_theme_entries(theme, file_count, index, 1, entry);
+}
+
+bool read_theme_entries(const theme_file& theme, uint32_t file_count,
+                        uint32_t first, uint32_t count, theme_entry* entries) {
   // The table is found from the end of the file and file_count alone, so bytes
   // appended after it shift every record.
-  uint64_t back = static_cast<uint64_t>(file_count - index) * THEME_ENTRY_SIZE;
-  if (index >= file_count || back > theme.length) return false;
-
-  unsigned char record[THEME_ENTRY_SIZE];
-  if (!read_exactly(theme, theme.length - back, record, sizeof record)) {
+  uint64_t back = static_cast<uint64_t>(file_count - first) * THEME_ENTRY_SIZE;
+  if (count == 0 || count > THEME_ENTRIES_PER_READ || first >= file_count ||
+      count > file_count - first || back > theme.length) {
     return false;
   }
-  take_theme_text(record + THEME_ENTRY_NAME_OFFSET, THEME_ENTRY_NAME_LIMIT,
-                  entry->name);
-  entry->offset = theme_u32_at(record + THEME_ENTRY_OFFSET_OFFSET);
-  entry->size = theme_u32_at(record + THEME_ENTRY_SIZE_OFFSET);
+  unsigned char records[THEME_ENTRIES_PER_READ * THEME_ENTRY_SIZE];
+  if (!read_exactly(theme, theme.length - back, records,
+                    count * THEME_ENTRY_SIZE)) {
+    return false;
+  }
+  for (uint32_t i = 0; i < count; ++i) {
+    const unsigned char* record = records + i * THEME_ENTRY_SIZE;
+    theme_entry* entry = &entries[i];
+    take_theme_text(record + THEME_ENTRY_NAME_OFFSET, THEME_ENTRY_NAME_LIMIT,
+                    entry->name);
+    entry->offset = theme_u32_at(record + THEME_ENTRY_OFFSET_OFFSET);
+    entry->size = theme_u32_at(record + THEME_ENTRY_SIZE_OFFSET);
+  }
   return true;
 }
 

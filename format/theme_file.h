@@ -107,6 +107,16 @@ bool theme_table_fits(const theme_file& theme, uint32_t file_count);
 bool read_theme_entry(const theme_file& theme, uint32_t file_count,
                       uint32_t index, theme_entry* entry);
 
+// At most this many records are read at once: a table of many small entries
+// then costs one read per batch instead of one per record.
+constexpr uint32_t THEME_ENTRIES_PER_READ = 128;
+
+// Reads records `first` .. `first + count - 1` (`count` at most
+// THEME_ENTRIES_PER_READ) in one read. Returns false when any of them cannot be
+// read.
+bool read_theme_entries(const theme_file& theme, uint32_t file_count,
+                        uint32_t first, uint32_t count, theme_entry* entries);
+
 // True when the `length` bytes at `offset` lie inside the theme file.
 bool theme_range_fits(const theme_file& theme, uint64_t offset,
                       uint64_t length);

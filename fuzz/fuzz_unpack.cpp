@@ -1,10 +1,15 @@
 // libFuzzer target: takes arbitrary bytes as a theme file, runs the whole
 // unpacker on it in a fresh scratch tree, and aborts when an invariant breaks:
-//   - nothing outside the theme directory changed;
+//   - nothing outside the theme directory changed, although hard links to
+//     files outside, a FIFO and a link to a directory outside were planted in
+//     it at names the inputs use;
 //   - every file in the theme directory holds exactly what the last write meant
-//     for it should hold (a packed file's data, the report, the PTF image);
+//     for it should hold (a packed file's data, the report, the PTF image), or
+//     is one of the planted things, untouched;
+//   - after a run with status 0, every file the run was meant to write is there;
 //   - the status is 0 exactly when no failure message was printed, and then the
 //     last line is "Finished OK!".
+// A run that hangs (on a FIFO, say) is caught by libFuzzer's own timeout.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -76,16 +81,42 @@ void remove_tree(const std::string& path) {
   }
 }
 
-// Checks every file below the theme directory against `expected`.
+// What is planted in the theme directory before each run, at names the seeds
+// use: hard links to the sentinels outside, a FIFO, a link to a directory
+// outside.
+constexpr const char* PLANTED_HARD_LINK = "same";      // to outer-sentinel
+constexpr const char* PLANTED_PTF_LINK = "theme.ptf";  // to beside-sentinel
+constexpr const char* PLANTED_FIFO = "empty";
+constexpr const char* PLANTED_LINK = "x";  // to the directory beside the theme's
+
+struct planted_things {
+  ino_t outer_sentinel = 0;
+  ino_t beside_sentinel = 0;
+};
+
+bool is_untouched_plant(const std::string& path, const struct stat& status,
+                        const planted_things& planted) {
+  if (path == PLANTED_LINK) return S_ISLNK(status.st_mode);
+  if (path == PLANTED_FIFO) return S_ISFIFO(status.st_mode);
+  if (path == PLANTED_HARD_LINK) return status.st_ino == planted.outer_sentinel;
+  if (path == PLANTED_PTF_LINK) return status.st_ino == planted.beside_sentinel;
+  return false;
+}
+
+// Checks every file below the theme directory against `expected`; the paths of
+// the files that hold what they should are added to `written`.
 void check_theme_tree(const std::string& root, const std::string& relative,
-                      const std::map<std::string, std::string>& expected) {
+                      const std::map<std::string, std::string>& expected,
+                      const planted_things& planted,
+                      std::vector<std::string>* written) {
   std::string here = relative.empty() ? root : root + "/" + relative;
   for (const std::string& name : list_directory(here)) {
     std::string path = relative.empty() ? name : relative + "/" + name;
     struct stat status;
     if (lstat((root + "/" + path).c_str(), &status) != 0) fail("lstat " + path);
+    if (is_untouched_plant(path, status, planted)) continue;
     if (S_ISDIR(status.st_mode)) {
-      check_theme_tree(root, path, expected);
+      check_theme_tree(root, path, expected, planted, written);
       continue;
     }
     if (!S_ISREG(status.st_mode)) fail("not a regular file: " + path);
@@ -94,7 +125,28 @@ void check_theme_tree(const std::string& root, const std::string& relative,
     if (read_whole(root + "/" + path) != meant->second) {
       fail("wrong contents: " + path);
     }
+    written->push_back(path);
   }
+}
+
+planted_things plant(const std::string& root) {
+  std::string theme_directory = root + "/work/theme_ctf/";
+  if (mkdir(theme_directory.c_str(), 0755) != 0 ||
+      link((root + "/outer-sentinel").c_str(),
+           (theme_directory + PLANTED_HARD_LINK).c_str()) != 0 ||
+      link((root + "/work/beside-sentinel").c_str(),
+           (theme_directory + PLANTED_PTF_LINK).c_str()) != 0 ||
+      mkfifo((theme_directory + PLANTED_FIFO).c_str(), 0644) != 0 ||
+      symlink((root + "/work").c_str(),
+              (theme_directory + PLANTED_LINK).c_str()) != 0) {
+    fail("plant in the theme directory");
+  }
+  struct stat outer, beside;
+  if (stat((root + "/outer-sentinel").c_str(), &outer) != 0 ||
+      stat((root + "/work/beside-sentinel").c_str(), &beside) != 0) {
+    fail("stat the sentinels");
+  }
+  return {outer.st_ino, beside.st_ino};
 }
 
 void check_outside_untouched(const std::string& root) {
@@ -161,6 +213,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // write, the theme directory, is removed before the next one.
   std::string theme_directory = root + "/work/theme_ctf";
   remove_tree(theme_directory);
+  planted_things planted = plant(root);
   write_whole(root + "/work/theme.ctf", data, size);
 
   if (chdir((root + "/work").c_str()) != 0) fail("chdir into work");
@@ -171,11 +224,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string problem = status_problem(status, output);
   if (!problem.empty()) fail(problem);
   check_outside_untouched(root);
-  struct stat status_of_directory;
-  if (stat(theme_directory.c_str(), &status_of_directory) == 0) {
-    check_theme_tree(theme_directory, "",
-                     expected_contents(std::string(
-                         reinterpret_cast<const char*>(data), size)));
+  // A rejected theme file leaves the theme directory as it was planted.
+  std::string bytes(reinterpret_cast<const char*>(data), size);
+  bool recognised = size >= 320 && bytes.compare(0, 4, std::string("\0PTF", 4)) == 0;
+  if (!recognised) return 0;
+  std::map<std::string, std::string> expected = expected_contents(bytes);
+  std::vector<std::string> written;
+  check_theme_tree(theme_directory, "", expected, planted, &written);
+  if (status == 0 && written.size() != expected.size()) {
+    fail("a clean run left out a file it was meant to write");
   }
   return 0;
 }

@@ -48,6 +48,12 @@ std::string problems_with_run(const std::string& bytes) {
     if (meant == expected.end()) return "unexpected file " + path;
     if (meant->second != contents) return "wrong contents in " + path;
   }
+  // A run that reports success must have left every file it was meant to.
+  for (const auto& [path, contents] : expected) {
+    if (run.status == 0 && all.count("theme_ctf/" + path) == 0) {
+      return "missing after a clean run: " + path;
+    }
+  }
   return "";
 }
 

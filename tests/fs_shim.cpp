@@ -9,6 +9,8 @@
 //     EIO (after really closing it), as on a disk that fills up late.
 //   SHIM_KILL_AT_WRITE=N: the N-th write to a file the tool created kills it
 //     with SIGKILL before any byte of it is written.
+//   SHIM_NO_UNNAMED=1: files without a name (O_TMPFILE) cannot be made, as on
+//     a file system that does not offer them.
 // The plain and the 64-bit names of each call are defined separately here, so
 // the headers must not rename one into the other.
 #undef _FILE_OFFSET_BITS
@@ -102,12 +104,21 @@ int open64(const char* path, int flags, ...) {
       flags);
 }
 
+bool refuse_unnamed(int flags) {
+  if ((flags & O_TMPFILE) != O_TMPFILE || env_number("SHIM_NO_UNNAMED") == 0) {
+    return false;
+  }
+  errno = EOPNOTSUPP;
+  return true;
+}
+
 int openat(int directory, const char* path, int flags, ...) {
   va_list arguments;
   va_start(arguments, flags);
   mode_t mode = mode_argument(flags, arguments);
   va_end(arguments);
   count_call();
+  if (refuse_unnamed(flags)) return -1;
   return track(next<int (*)(int, const char*, int, mode_t)>("openat")(
                    directory, path, flags, mode),
                flags);
@@ -119,6 +130,7 @@ int openat64(int directory, const char* path, int flags, ...) {
   mode_t mode = mode_argument(flags, arguments);
   va_end(arguments);
   count_call();
+  if (refuse_unnamed(flags)) return -1;
   return track(next<int (*)(int, const char*, int, mode_t)>("openat64")(
                    directory, path, flags, mode),
                flags);

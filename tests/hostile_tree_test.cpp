@@ -285,6 +285,21 @@ TEST_F(HostileTree, ThemeDirectoryThatCannotBeEnteredIsNotLeftBehind) {
   EXPECT_EQ(snapshot_tree(scratch_.path()).size(), 1u);
 }
 
+// Most users cannot link a file by its descriptor alone; the tool then names
+// it through /proc. Root, who runs the other tests here, takes the short way.
+TEST_F(HostileTree, AnUnprivilegedUserGetsTheSameTree) {
+  make_standard_theme();
+  ASSERT_EQ(chmod(scratch_.path().c_str(), 0777), 0);
+  ASSERT_EQ(chmod((scratch_ / "theme.ctf").c_str(), 0644), 0);
+  run_options options;
+  options.as_unprivileged_user = true;
+  for (int run = 0; run < 2; ++run) {  // new files, then replaced ones
+    run_result result = unpack(options);
+    EXPECT_EQ(result.output, standard_output(nullptr, ""));
+    EXPECT_EQ(snapshot_tree(scratch_ / "theme_ctf"), standard_tree());
+  }
+}
+
 // More directories than descriptors: only a handful are ever held at once.
 TEST_F(HostileTree, FewDescriptorsAreEnoughForManyDirectories) {
   theme_blueprint blueprint;

@@ -189,4 +189,34 @@ TEST(Interposed, RunKilledMidWriteLeavesNoPartialFile) {
   }
 }
 
+// Where files cannot be made without a name, they are written under temporary
+// names instead: the same trees, the same replacements, and no temporary name
+// left behind, after a clean run or a failed one.
+TEST(Interposed, WithoutUnnamedFilesTemporaryNamesServeAndVanish) {
+  theme_blueprint blueprint = swap_theme();
+  std::string bytes = build_theme(blueprint).bytes;
+  scratch_directory reference;
+  write_file(reference / "theme.ctf", bytes);
+  ASSERT_EQ(run_tool(reference.path(), {"theme.ctf"}).status, 0);
+  tree clean = snapshot_tree(reference / "theme_ctf");
+
+  scratch_directory scratch;
+  write_file(scratch / "theme.ctf", bytes);
+  run_options options;
+  options.environment = {preload(), "SHIM_NO_UNNAMED=1"};
+  ASSERT_EQ(run_tool(scratch.path(), {"theme.ctf"}, options).status, 0);
+  EXPECT_EQ(snapshot_tree(scratch / "theme_ctf"), clean);
+
+  // Over the first run's files, with a FIFO at one name and the writes
+  // limited so that the report alone fails: it keeps the first run's bytes.
+  ASSERT_EQ(unlink((scratch / "theme_ctf/top").c_str()), 0);
+  ASSERT_EQ(mkfifo((scratch / "theme_ctf/top").c_str(), 0644), 0);
+  write_file(scratch / "theme_ctf/theme info.txt", "old report");
+  clean["theme info.txt"] = "old report";
+  options.file_size_limit = 50;
+  run_result run = run_tool(scratch.path(), {"theme.ctf"}, options);
+  EXPECT_EQ(run.output.substr(0, 29), "Cannot write theme info.txt.\n");
+  EXPECT_EQ(snapshot_tree(scratch / "theme_ctf"), clean);
+}
+
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <stdexcept>
 
 #include "tests/test_support.h"
 #include "tools/theme_builder.h"
@@ -20,7 +21,14 @@ class opened_theme {
     if (result_ == open_result::opened) fclose(theme_.stream);
   }
   open_result result() const { return result_; }
-  const theme_file& theme() const { return theme_; }
+  // A test that reads needs the file open; without it, it fails here rather
+  // than crash on a null stream.
+  const theme_file& theme() const {
+    if (result_ != open_result::opened) {
+      throw std::runtime_error("the theme file did not open");
+    }
+    return theme_;
+  }
 
  private:
   scratch_directory scratch_;
@@ -158,6 +166,29 @@ TEST(ThemeTable, FitsOnlyWithinTheFile) {
   EXPECT_FALSE(theme_table_fits(opened.theme(), 0xFFFFFFFFu));
   theme_entry entry;
   EXPECT_FALSE(read_theme_entry(opened.theme(), whole + 1, 0, &entry));
+}
+
+TEST(ThemeTable, MayFillTheWholeFile) {
+  // 360 bytes: a header and 40 bytes of body, read as a table of 5 records,
+  // the first of which starts at byte 0.
+  theme_blueprint blueprint;
+  blueprint.ptf_body = std::string(40, 'b');
+  blueprint.file_count = 0;
+  std::string bytes = build_theme(blueprint).bytes;
+  ASSERT_EQ(bytes.size(), 5 * THEME_ENTRY_SIZE);
+  put_theme_u32(&bytes, THEME_ENTRY_OFFSET_OFFSET, 0x11223344u);
+  opened_theme opened(bytes);
+  EXPECT_TRUE(theme_table_fits(opened.theme(), 5));
+  EXPECT_FALSE(theme_table_fits(opened.theme(), 6));
+  theme_entry first;
+  ASSERT_TRUE(read_theme_entry(opened.theme(), 5, 0, &first));
+  EXPECT_STREQ(first.name, "");  // the magic's zero byte ends the name
+  EXPECT_EQ(first.offset, 0x11223344u);
+  // The last record's offset and size are the body's last eight bytes.
+  theme_entry last;
+  ASSERT_TRUE(read_theme_entry(opened.theme(), 5, 4, &last));
+  EXPECT_EQ(last.offset, 0x62626262u);
+  EXPECT_EQ(last.size, 0x62626262u);
 }
 
 std::string block_text(const theme_block& block) {

@@ -2,6 +2,7 @@
 
 #include <strings.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "unpack/block_output.h"
@@ -96,12 +97,21 @@ phase_result extract_entries(const theme_file& theme, output_tree* tree,
     return phase_result::had_errors;
   }
   bool clean = true;
-  for (uint32_t index = 0; index < file_count; ++index) {
-    theme_entry entry;
-    if (!read_theme_entry(theme, file_count, index, &entry)) {
-      return phase_result::cannot_read;
+  theme_entry batch[THEME_ENTRIES_PER_READ];
+  for (uint32_t first = 0; first < file_count;) {
+    uint32_t count = std::min(file_count - first, THEME_ENTRIES_PER_READ);
+    // Where a batch cannot be read, its records are taken one at a time, so
+    // every entry before the first unreadable record is still extracted.
+    if (!read_theme_entries(theme, file_count, first, count, batch)) {
+      count = 1;
+      if (!read_theme_entry(theme, file_count, first, batch)) {
+        return phase_result::cannot_read;
+      }
     }
-    if (!extract_entry(theme, tree, entry)) clean = false;
+    for (uint32_t i = 0; i < count; ++i) {
+      if (!extract_entry(theme, tree, batch[i])) clean = false;
+    }
+    first += count;
   }
   fputs(clean ? FILES_OK : FILES_WITH_ERRORS, stdout);
   return clean ? phase_result::ok : phase_result::had_errors;

@@ -157,8 +157,18 @@ const char* last_component(const char* path) {
 }
 
 // Links the unnamed file `file` into `directory` as `name`; fails when
-// anything already stands there.
-bool link_unnamed(int file, int directory, const char* name) {
+// anything already stands there. Linking the descriptor itself is cheaper but
+// needs a privilege most users lack; the process's own view of its
+// descriptors serves everyone.
+bool link_unnamed(output_tree* tree, int file, int directory,
+                  const char* name) {
+#ifdef AT_EMPTY_PATH
+  if (tree->link_descriptors) {
+    if (linkat(file, "", directory, name, AT_EMPTY_PATH) == 0) return true;
+    if (errno != ENOENT && errno != EPERM) return false;
+    tree->link_descriptors = false;
+  }
+#endif
   std::string self = "/proc/self/fd/" + std::to_string(file);
   return linkat(AT_FDCWD, self.c_str(), directory, name, AT_SYMLINK_FOLLOW) ==
          0;
@@ -182,10 +192,11 @@ int create_temporary(int directory, std::string* name) {
 }
 
 // Gives the unnamed file `file` a free temporary name in `directory`.
-bool link_temporary(int file, int directory, std::string* name) {
+bool link_temporary(output_tree* tree, int file, int directory,
+                    std::string* name) {
   for (int attempt = 0; attempt < TEMPORARY_TRIES; ++attempt) {
     *name = temporary_name(attempt);
-    if (link_unnamed(file, directory, name->c_str())) return true;
+    if (link_unnamed(tree, file, directory, name->c_str())) return true;
     if (errno != EEXIST) return false;
   }
   return false;
@@ -207,23 +218,24 @@ tree_result replace_with(const output_tree& tree, int directory,
 // Names a complete unnamed file. A new name is linked to it directly; an
 // existing name is replaced through a temporary name, so it never shows
 // partial contents.
-tree_result name_unnamed(const output_tree& tree, int file, int directory,
+tree_result name_unnamed(output_tree* tree, int file, int directory,
                          const char* name) {
-  if (link_unnamed(file, directory, name)) {
+  if (link_unnamed(tree, file, directory, name)) {
     // A full disk may show only when the file is closed.
     if (close(file) == 0) return tree_result::done;
     unlinkat(directory, name, 0);
     return tree_result::cannot_write;
   }
   std::string temporary;
-  bool linked = errno == EEXIST && link_temporary(file, directory, &temporary);
+  bool linked =
+      errno == EEXIST && link_temporary(tree, file, directory, &temporary);
   bool closed = close(file) == 0;
   if (!linked) return tree_result::cannot_write;
   if (!closed) {
     unlinkat(directory, temporary.c_str(), 0);
     return tree_result::cannot_write;
   }
-  return replace_with(tree, directory, temporary, name);
+  return replace_with(*tree, directory, temporary, name);
 }
 
 // Names a complete file written under a temporary name: linked to a new name
@@ -288,7 +300,7 @@ tree_result write_and_name(output_tree* tree, int directory, const char* name,
     return error == EFAULT ? tree_result::source_lost
                            : tree_result::cannot_write;
   }
-  if (temporary.empty()) return name_unnamed(*tree, file, directory, name);
+  if (temporary.empty()) return name_unnamed(tree, file, directory, name);
   return name_temporary(*tree, file, directory, temporary, name);
 }
 

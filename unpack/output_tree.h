@@ -26,6 +26,7 @@ struct output_tree {
   std::string held_name;        // that output's name in it
   bool resolve_in_one = true;   // the kernel resolves a confined path in one call
   bool unnamed_files = true;    // files can be made without a name first
+  bool link_descriptors = true; // such a file is named through its descriptor
 };
 
 enum class tree_result {
