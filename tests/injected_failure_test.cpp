@@ -39,10 +39,25 @@ TEST(InjectedFailure, WriteLimitAtEveryByteCount) {
       {"d/large", "./d/large", std::string(300, 'l'), ""}};
   const std::string image = built.bytes.substr(0, PTF_HEADER_SIZE + 150);
 
-  // From no byte at all to past the largest file (the PTF image, written last).
-  for (rlim_t limit = 0; limit <= image.size() + 1; ++limit) {
+  // From no byte at all to past the largest file (the PTF image, written last),
+  // into a fresh theme directory and over the files of an earlier run, which a
+  // failed rewrite must leave byte for byte.
+  for (rlim_t pass = 0; pass < 2 * (image.size() + 2); ++pass) {
+    rlim_t limit = pass / 2;
+    bool over_earlier_run = pass % 2 == 1;
     scratch_directory scratch;
     write_file(scratch / "theme.ctf", built.bytes);
+    std::vector<std::string> outputs = {"theme info.txt", "theme.ptf"};
+    for (const output_file& file : files) outputs.push_back(file.path);
+    if (over_earlier_run) {
+      for (const char* directory : {"theme_ctf", "theme_ctf/patch-only",
+                                    "theme_ctf/d"}) {
+        ASSERT_EQ(mkdir((scratch / directory).c_str(), 0755), 0);
+      }
+      for (const std::string& path : outputs) {
+        write_file(scratch / ("theme_ctf/" + path), "earlier " + path);
+      }
+    }
     run_options options;
     options.file_size_limit = limit;
     run_result run = run_tool(scratch.path(), {"theme.ctf"}, options);
@@ -59,6 +74,7 @@ TEST(InjectedFailure, WriteLimitAtEveryByteCount) {
         expected_tree[path] = contents;
         return true;
       }
+      if (over_earlier_run) expected_tree[path] = "earlier " + path;
       expected_output += "Cannot write " + name + ".\n";
       clean = false;
       return false;
@@ -78,10 +94,11 @@ TEST(InjectedFailure, WriteLimitAtEveryByteCount) {
     }
     expected_output += clean ? "Finished OK!\n" : "Finished with errors.\n";
 
-    EXPECT_EQ(run.output, expected_output) << "limit " << limit;
-    EXPECT_EQ(run.status, clean ? 0 : 255) << "limit " << limit;
-    EXPECT_EQ(snapshot_tree(scratch / "theme_ctf"), expected_tree)
-        << "limit " << limit;
+    SCOPED_TRACE("limit " + std::to_string(limit) +
+                 (over_earlier_run ? ", over an earlier run" : ""));
+    EXPECT_EQ(run.output, expected_output);
+    EXPECT_EQ(run.status, clean ? 0 : 255);
+    EXPECT_EQ(snapshot_tree(scratch / "theme_ctf"), expected_tree);
   }
 }
 
