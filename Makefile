@@ -2,15 +2,20 @@
 # the Debian packages it needs when run as root, or names them and stops.
 BUILD ?= build
 BUILD_PACKAGES := cmake ninja-build g++ libgtest-dev
-CLANG_PACKAGES := clang libclang-rt-14-dev
 JOBS ?= $(shell nproc)
+VERSION := $(shell tools/project-version.sh)
 
-.PHONY: all deps build demo test test-clang test-sanitize check-install bench-smoke fuzz-build fuzz-smoke fuzz clean
+.PHONY: all deps clang-deps build demo test test-clang test-sanitize check-install bench-smoke fuzz-build fuzz-smoke fuzz dist clean
 
 all: build
 
 deps:
 	@tools/ensure-packages.sh $(BUILD_PACKAGES)
+
+# clang, then the sanitizer and libFuzzer runtime made for that very version.
+clang-deps: deps
+	@tools/ensure-packages.sh clang
+	@tools/ensure-packages.sh $$(tools/clang-runtime-package.sh)
 
 build: deps
 	cmake -S . -B $(BUILD) -G Ninja -DTHEMEUNPACK_WERROR=ON
@@ -30,28 +35,29 @@ demo: build
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
-test-clang:
-	@tools/ensure-packages.sh $(BUILD_PACKAGES) $(CLANG_PACKAGES)
+test-clang: clang-deps
 	CXX=clang++ cmake -S . -B build-clang -G Ninja -DTHEMEUNPACK_WERROR=ON
 	cmake --build build-clang -j $(JOBS)
 	cd build-clang && ctest --output-on-failure -j $(JOBS)
 
-test-sanitize:
-	@tools/ensure-packages.sh $(BUILD_PACKAGES) $(CLANG_PACKAGES)
+test-sanitize: clang-deps
 	CXX=clang++ cmake -S . -B build-sanitize -G Ninja -DTHEMEUNPACK_WERROR=ON \
 	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTHEMEUNPACK_SANITIZE=ON
 	cmake --build build-sanitize -j $(JOBS)
 	cd build-sanitize && ctest --output-on-failure -j $(JOBS)
 
-# Install into a staging directory, render the man page, build the .deb.
+# Install into a staging directory, render the man page, build the .deb, run
+# lintian on it, install and remove it, and build without GoogleTest.
 check-install: build
-	@tools/ensure-packages.sh man-db groff-base dpkg
+	@tools/ensure-packages.sh man-db groff-base dpkg dpkg-dev lintian
 	tools/check-install.sh $(BUILD)
 
 # The benchmark on its smallest profile, once: it must run and every tool must
 # leave the same tree. Data go to a temporary directory.
 bench-smoke: build
 	@tools/ensure-packages.sh tar libarchive-tools time
+	cmake -S . -B $(BUILD) -DTHEMEUNPACK_BENCH=ON
+	cmake --build $(BUILD) -j $(JOBS)
 	data=$$(mktemp -d) && trap 'rm -rf "$$data"' EXIT && \
 	  $(BUILD)/bench/themeunpack_bench "$$data" --rounds 1 small
 
@@ -61,8 +67,7 @@ FUZZ_CORPUS ?= build-fuzz/corpus
 FUZZ_RUNS ?= 200000
 FUZZ_JOBS ?= $(JOBS)
 
-fuzz-build:
-	@tools/ensure-packages.sh $(BUILD_PACKAGES) $(CLANG_PACKAGES)
+fuzz-build: clang-deps
 	CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DTHEMEUNPACK_WERROR=ON \
 	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTHEMEUNPACK_FUZZ=ON -DBUILD_TESTING=OFF
 	cmake --build build-fuzz -j $(JOBS)
@@ -84,5 +89,12 @@ fuzz: fuzz-build
 	  -workers=$(FUZZ_JOBS) -max_total_time=$(FUZZ_SECONDS) \
 	  -max_len=$(FUZZ_MAX_LEN) -artifact_prefix=./ $(abspath $(FUZZ_CORPUS))
 
+# The source tarball, made from the committed tree (what HEAD holds, nothing
+# uncommitted): themeunpack-VERSION.tar.gz.
+dist:
+	git archive --format=tar.gz --prefix=themeunpack-$(VERSION)/ \
+	  -o themeunpack-$(VERSION).tar.gz HEAD
+	@echo "made themeunpack-$(VERSION).tar.gz"
+
 clean:
-	rm -rf build build-clang build-sanitize build-fuzz demo
+	rm -rf build build-clang build-sanitize build-fuzz demo themeunpack-*.tar.gz

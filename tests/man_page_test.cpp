@@ -1,5 +1,6 @@
 // Every message the tool can print is documented in its man page, word for word,
-// so the two cannot drift apart.
+// and the page and NEWS.md name the version the build was made as, so none of
+// them can drift apart.
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -106,6 +107,21 @@ TEST(ManPage, DocumentsEveryMessage) {
           << "the man page lacks \"" << part << "\" of " << message;
     }
   }
+}
+
+TEST(Version, ManPageAndNewsFollowTheProjectVersion) {
+  std::string page = read_file(THEMEUNPACK_MAN_PAGE);
+  std::string title = page.substr(0, page.find('\n'));
+  EXPECT_NE(title.find(std::string("\"themeunpack ") + THEMEUNPACK_VERSION + "\""),
+            std::string::npos)
+      << title;
+  std::string news = read_file(THEMEUNPACK_NEWS);
+  size_t newest = news.find("\n## ");
+  ASSERT_NE(newest, std::string::npos);
+  EXPECT_EQ(news.compare(newest + 4, std::string(THEMEUNPACK_VERSION).size() + 1,
+                         std::string(THEMEUNPACK_VERSION) + " "),
+            0)
+      << news.substr(newest + 1, news.find('\n', newest + 1) - newest - 1);
 }
 
 }  // namespace

@@ -1,31 +1,60 @@
 #!/usr/bin/env bash
-# Checks what a user installs: `cmake --install` into a staging directory puts
-# the binary and the man page in place, the man page renders without warnings,
-# and the Debian package holds both. Run after `make build`.
+# Checks what a user installs, after `make build`:
+#   - `cmake --install` into a staging directory puts the binary, the man page,
+#     the licence and the changelog in place, and the man page renders without
+#     warnings;
+#   - the Debian package of the current version passes lintian with no error and
+#     no warning, and (as root, where it is not installed already) `dpkg -i`
+#     makes `man themeunpack` work and `dpkg -r` takes every file away again;
+#   - a build configured as if GoogleTest were missing still builds and
+#     installs the tool, saying the tests were left out.
 set -euo pipefail
 build=${1:-build}
+source_dir=$(cd "$(dirname "$0")/.." && pwd)
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
+fail() { echo "$*" >&2; exit 1; }
 
-DESTDIR="$stage" cmake --install "$build" --prefix /usr/local > /dev/null
-for installed in usr/local/bin/themeunpack usr/local/share/man/man1/themeunpack.1; do
-  [ -f "$stage/$installed" ] || { echo "cmake --install did not put $installed in place" >&2; exit 1; }
+DESTDIR="$stage/local" cmake --install "$build" --prefix /usr/local > /dev/null
+for installed in bin/themeunpack share/man/man1/themeunpack.1.gz \
+                 share/doc/themeunpack/copyright share/doc/themeunpack/changelog.gz; do
+  [ -f "$stage/local/usr/local/$installed" ] || fail "cmake --install did not put $installed in place"
 done
-"$stage/usr/local/bin/themeunpack" > /dev/null && { echo "the installed binary must fail without arguments" >&2; exit 1; }
-echo "install: binary and man page in place"
+"$stage/local/usr/local/bin/themeunpack" > /dev/null && fail "the installed binary must fail without arguments"
+echo "install: binary, man page, licence and changelog in place"
 
-warnings=$(MANWIDTH=80 man --warnings -l "$stage/usr/local/share/man/man1/themeunpack.1" 2>&1 > /dev/null)
-if [ -n "$warnings" ]; then
-  echo "the man page renders with warnings:" >&2
-  echo "$warnings" >&2
-  exit 1
-fi
+warnings=$(MANWIDTH=80 man --warnings -l "$stage/local/usr/local/share/man/man1/themeunpack.1.gz" 2>&1 > /dev/null)
+[ -z "$warnings" ] || fail "the man page renders with warnings:
+$warnings"
 echo "man page: renders without warnings"
 
 (cd "$build" && cpack -G DEB > /dev/null)
-deb=$(ls "$build"/themeunpack_*.deb)
-listing=$(dpkg-deb -c "$deb")
-for packaged in ./usr/bin/themeunpack ./usr/share/man/man1/themeunpack.1; do
-  grep -q " $packaged\$" <<< "$listing" || { echo "$deb lacks $packaged" >&2; exit 1; }
-done
-echo "package: $(basename "$deb") holds the binary and the man page"
+deb="$build/themeunpack_${version}_$(dpkg --print-architecture).deb"
+[ -f "$deb" ] || fail "cpack did not make $deb"
+[ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "$deb does not carry version $version"
+lintian --fail-on error,warning "$deb" || fail "lintian reports on $deb"
+echo "package: $(basename "$deb") passes lintian"
+
+if [ "$(id -u)" -ne 0 ] || dpkg-query -W -f='${Status}' themeunpack 2>/dev/null | grep -q "ok installed"; then
+  echo "package: install and removal not tried (needs root, and themeunpack not installed)"
+else
+  dpkg -i "$deb" > /dev/null
+  files=$(dpkg -L themeunpack)
+  man -w themeunpack > /dev/null || fail "man themeunpack finds no page after dpkg -i"
+  themeunpack > /dev/null && fail "the packaged binary must fail without arguments"
+  dpkg -r themeunpack > /dev/null
+  while IFS= read -r path; do
+    [ -d "$path" ] || [ ! -e "$path" ] || fail "dpkg -r left $path behind"
+  done <<< "$files"
+  echo "package: dpkg -i gives man themeunpack, dpkg -r removes every file"
+fi
+
+cmake -S "$source_dir" -B "$stage/no-gtest" -G Ninja -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON \
+  > "$stage/configure.log"
+grep -q "GoogleTest not found: the tests were left out" "$stage/configure.log" ||
+  fail "a build without GoogleTest does not say the tests were left out"
+cmake --build "$stage/no-gtest" > /dev/null
+DESTDIR="$stage/no-gtest-install" cmake --install "$stage/no-gtest" --prefix /usr > /dev/null
+[ -x "$stage/no-gtest-install/usr/bin/themeunpack" ] || fail "a build without GoogleTest installs no tool"
+echo "without GoogleTest: the tool builds and installs, the tests are left out"
