@@ -91,7 +91,8 @@ std::vector<char*> make_environment(const run_options& options) {
 }
 
 // In the child, between fork and exec: only async-signal-safe calls.
-[[noreturn]] void exec_tool(const std::string& directory, char** argv,
+[[noreturn]] void exec_tool(const char* executable,
+                            const std::string& directory, char** argv,
                             char** environment, const run_options& options,
                             int input, int output) {
   dup2(input, STDIN_FILENO);
@@ -122,8 +123,19 @@ std::vector<char*> make_environment(const run_options& options) {
     rlimit limit{*options.address_space_limit, *options.address_space_limit};
     setrlimit(RLIMIT_AS, &limit);
   }
-  execve(tool_under_test(), argv, environment);
+  execve(executable, argv, environment);
   _exit(127);
+}
+
+// The executable a run starts: the one under test, or a copy of it in
+// `directory` that an unprivileged user can reach.
+std::string executable_for(const std::string& directory,
+                           const run_options& options) {
+  if (!options.as_unprivileged_user || getuid() != 0) return tool_under_test();
+  std::string copy = directory + "/.themeunpack-under-test";
+  write_file(copy, read_file(tool_under_test()));
+  if (chmod(copy.c_str(), 0755) != 0) throw std::runtime_error("chmod " + copy);
+  return copy;
 }
 
 void wait_for(pid_t pid, run_result* result) {
@@ -184,12 +196,13 @@ running_tool start_tool(const std::string& directory,
   std::string program_name;
   std::vector<char*> argv = make_argv(arguments, options, &program_name);
   std::vector<char*> environment = make_environment(options);
+  std::string executable = executable_for(directory, options);
   pid_t pid = fork();
   if (pid == 0) {
     close(input[1]);
     close(output[0]);
-    exec_tool(directory, argv.data(), environment.data(), options, input[0],
-              output[1]);
+    exec_tool(executable.c_str(), directory, argv.data(), environment.data(),
+              options, input[0], output[1]);
   }
   close(input[0]);
   close(output[1]);

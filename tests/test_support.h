@@ -39,7 +39,8 @@ struct run_options {
   // Added to the environment, "NAME=value" each (LD_PRELOAD for the shim).
   std::vector<std::string> environment;
   // Run as the user and group 65534 ("nobody") when the tests run as root, who
-  // passes every permission check.
+  // passes every permission check. That user may not reach the build tree, so
+  // the executable is copied into the run's directory and run from there.
   bool as_unprivileged_user = false;
 };
 
