@@ -1,67 +1,11 @@
 #include "format/theme_file.h"
 
-#include <sys/mman.h>
-#include <sys/types.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdlib>
 #include <limits>
 
+#include "format/theme_source.h"
+
 namespace {
-
-constexpr uint64_t MAX_FILE_POSITION = std::numeric_limits<off_t>::max();
-
-// Reads exactly `length` bytes at `offset`; a short read is a failure. Each read
-// carries its own absolute position, so no seek is needed and one bad range
-// cannot shift the next.
-bool read_exactly(const theme_file& theme, uint64_t offset, void* bytes,
-                  size_t length) {
-  if (offset > MAX_FILE_POSITION) return false;
-  int file = fileno(theme.stream);
-  auto* into = static_cast<char*>(bytes);
-  // The kernel may hand over a very large block in parts.
-  while (length > 0) {
-    ssize_t got = pread(file, into, length, static_cast<off_t>(offset));
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return false;
-    into += got;
-    offset += static_cast<uint64_t>(got);
-    length -= static_cast<size_t>(got);
-  }
-  return true;
-}
-
-enum class map_result { mapped, no_memory, not_mappable };
-
-map_result map_theme_block(const theme_file& theme, uint64_t offset,
-                           uint64_t length, theme_block* block) {
-  // A mapping starts on a page boundary; the block begins `lead` bytes in.
-  auto page = static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
-  uint64_t start = offset - offset % page;
-  uint64_t lead = offset - start;
-  if (length > std::numeric_limits<size_t>::max() - lead) {
-    return map_result::no_memory;
-  }
-  auto mapping_length = static_cast<size_t>(lead + length);
-  void* mapping = mmap(nullptr, mapping_length, PROT_READ, MAP_PRIVATE,
-                       fileno(theme.stream), static_cast<off_t>(start));
-  if (mapping == MAP_FAILED) {
-    return errno == ENOMEM ? map_result::no_memory : map_result::not_mappable;
-  }
-#ifdef MADV_POPULATE_READ
-  // Mapping every page now, in one pass, costs far less than the faults the
-  // write would otherwise take page by page. Where the kernel cannot, those
-  // faults simply happen; nothing depends on the result.
-  madvise(mapping, mapping_length, MADV_POPULATE_READ);
-#endif
-  block->bytes = static_cast<const unsigned char*>(mapping) + lead;
-  block->offset = offset;
-  block->length = length;
-  block->storage = mapping;
-  block->mapping_length = mapping_length;
-  return map_result::mapped;
-}
 
 data_result copy_theme_block(const theme_file& theme, uint64_t offset,
                              uint64_t length, theme_block* block) {
@@ -71,7 +15,7 @@ data_result copy_theme_block(const theme_file& theme, uint64_t offset,
   // malloc(0) may return null; an empty block is still an ordinary result.
   auto* buffer = static_cast<unsigned char*>(malloc(length ? length : 1));
   if (buffer == nullptr) return data_result::out_of_memory;
-  if (length > 0 && !read_exactly(theme, offset, buffer, length)) {
+  if (length > 0 && !read_theme_bytes(theme, offset, buffer, length)) {
     free(buffer);
     return data_result::outside_file;
   }
@@ -80,14 +24,6 @@ data_result copy_theme_block(const theme_file& theme, uint64_t offset,
   block->length = length;
   block->storage = buffer;
   return data_result::read;
-}
-
-bool measure_length(FILE* stream, uint64_t* length) {
-  if (fseeko(stream, 0, SEEK_END) != 0) return false;
-  off_t end = ftello(stream);
-  if (end < 0) return false;
-  *length = static_cast<uint64_t>(end);
-  return true;
 }
 
 }  // namespace
@@ -111,7 +47,7 @@ size_t take_theme_text(const unsigned char* field, size_t limit, char* out) {
 }
 
 open_result open_theme_file(const char* path, theme_file* theme) {
-  FILE* stream = fopen(path, "r");
+  FILE* stream = open_theme_stream(path);
   if (stream == nullptr) return open_result::cannot_open;
 
   unsigned char magic[THEME_U32_SIZE];
@@ -124,7 +60,7 @@ open_result open_theme_file(const char* path, theme_file* theme) {
                             : open_result::not_theme_file;
   } else if (theme_u32_at(magic) != THEME_MAGIC) {
     result = open_result::not_theme_file;
-  } else if (!measure_length(stream, &length)) {
+  } else if (!measure_theme_stream(stream, &length)) {
     result = open_result::cannot_read;
   } else if (length < PTF_HEADER_SIZE) {
     // Every header field lies inside the PTF header; a shorter file has none.
@@ -145,7 +81,7 @@ bool read_theme_text(const theme_file& theme, uint32_t offset, uint32_t limit,
   unsigned char field[THEME_ENTRY_NAME_FIELD_SIZE];
   char text[THEME_ENTRY_NAME_FIELD_SIZE + 1];
   if (limit > sizeof field) return false;
-  if (!read_exactly(theme, offset, field, limit)) return false;
+  if (!read_theme_bytes(theme, offset, field, limit)) return false;
   size_t length = take_theme_text(field, limit, text);
   value->assign(text, length);
   return true;
@@ -154,7 +90,7 @@ bool read_theme_text(const theme_file& theme, uint32_t offset, uint32_t limit,
 bool read_theme_u32(const theme_file& theme, uint32_t offset,
                     uint32_t* value) {
   unsigned char bytes[THEME_U32_SIZE];
-  if (!read_exactly(theme, offset, bytes, sizeof bytes)) return false;
+  if (!read_theme_bytes(theme, offset, bytes, sizeof bytes)) return false;
   *value = theme_u32_at(bytes);
   return true;
 }
@@ -178,7 +114,7 @@ bool read_theme_entries(const theme_file& theme, uint32_t file_count,
     return false;
   }
   unsigned char records[THEME_ENTRIES_PER_READ * THEME_ENTRY_SIZE];
-  if (!read_exactly(theme, theme.length - back, records,
+  if (!read_theme_bytes(theme, theme.length - back, records,
                     count * THEME_ENTRY_SIZE)) {
     return false;
   }
@@ -205,7 +141,7 @@ data_result read_theme_data(const theme_file& theme, uint64_t offset,
     return data_result::outside_file;
   }
   if (length >= MAPPED_BLOCK_MIN_LENGTH) {
-    switch (map_theme_block(theme, offset, length, block)) {
+    switch (map_theme_bytes(theme, offset, length, block)) {
       case map_result::mapped:
         return data_result::read;
       case map_result::no_memory:
@@ -219,7 +155,7 @@ data_result read_theme_data(const theme_file& theme, uint64_t offset,
 
 void release_theme_data(theme_block* block) {
   if (block->mapping_length > 0) {
-    munmap(block->storage, block->mapping_length);
+    unmap_theme_bytes(*block);
   } else {
     free(block->storage);
   }

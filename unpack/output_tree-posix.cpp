@@ -82,12 +82,11 @@ tree_result check_name(const output_tree& tree, int directory,
 // there is never followed.
 int open_directory_at(const output_tree& tree, int parent, const char* name,
                       bool make, tree_result* why) {
+  // Asked to make it, the walk has found it missing, or at least one
+  // directory above it; what stands there already, or was made by someone
+  // else in the meantime, is for the open to judge.
+  if (make) mkdirat(parent, name, DIRECTORY_MODE);
   int directory = openat(parent, name, DIRECTORY_HANDLE | O_NOFOLLOW);
-  if (directory < 0 && errno == ENOENT && make) {
-    // Made by someone else in the meantime is as good; the open decides.
-    mkdirat(parent, name, DIRECTORY_MODE);
-    directory = openat(parent, name, DIRECTORY_HANDLE | O_NOFOLLOW);
-  }
   if (directory < 0) {
     tree_result found = check_name(tree, parent, name);
     *why = found == tree_result::through_link ? found
@@ -97,10 +96,11 @@ int open_directory_at(const output_tree& tree, int parent, const char* name,
 }
 
 // Opens the directories in the first `length` bytes of `path` one component at
-// a time from the theme directory; only the one last opened is held.
-int walk_directories(const output_tree& tree, const char* path, size_t length,
-                     bool make, tree_result* why) {
-  int current = tree.root;
+// a time from `start` (the theme directory, or one found below it, which the
+// walk then owns); only the one last opened is held.
+int walk_directories(const output_tree& tree, int start, const char* path,
+                     size_t length, bool make, tree_result* why) {
+  int current = start;
   std::string component;
   const char* end = path + length;
   for (const char* start = path; start < end;) {
@@ -140,7 +140,16 @@ int open_beneath(output_tree* tree, const char* path, size_t length) {
 #endif
 }
 
-// Opens the directory that holds the last component of `path`.
+// The length of the part of `path` before its last "/" within the first
+// `length` bytes, or 0 when there is none.
+size_t parent_length(const char* path, size_t length) {
+  while (length > 0 && path[length - 1] != '/') --length;
+  return length > 0 ? length - 1 : 0;
+}
+
+// Opens the directory that holds the last component of `path`. Where the
+// directories are missing, the deepest one that exists is found with the
+// kernel's confined lookup, and only the missing ones are walked and made.
 int open_parent(output_tree* tree, const char* path, bool make,
                 tree_result* why) {
   const char* slash = strrchr(path, '/');
@@ -148,7 +157,22 @@ int open_parent(output_tree* tree, const char* path, bool make,
   auto length = static_cast<size_t>(slash - path);
   int directory = open_beneath(tree, path, length);
   if (directory >= 0) return directory;
-  return walk_directories(*tree, path, length, make, why);
+  size_t found = length;
+  int start = tree->root;
+  while (make && tree->resolve_in_one && errno == ENOENT && found > 0) {
+    found = parent_length(path, found);
+    if (found == 0) break;
+    directory = open_beneath(tree, path, found);
+    if (directory >= 0) {
+      start = directory;
+      break;
+    }
+  }
+  // Anything but a missing directory (a link, a file in the way) is for the
+  // walk from the theme directory to find and name.
+  if (start == tree->root) found = 0;
+  return walk_directories(*tree, start, path + found, length - found, make,
+                          why);
 }
 
 const char* last_component(const char* path) {

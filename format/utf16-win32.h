@@ -1,0 +1,15 @@
+// Windows only: text between the UTF-8 the tool works in throughout and the
+// UTF-16 of the wide file API, so no name outside the ANSI code page is lost
+// and no two names collapse into one.
+#ifndef THEMEUNPACK_FORMAT_UTF16_WIN32_H
+#define THEMEUNPACK_FORMAT_UTF16_WIN32_H
+
+#include <string>
+
+// `text` as UTF-16. Returns false when it is not valid UTF-8.
+bool utf16_from_utf8(const std::string& text, std::wstring* wide);
+
+// `wide` as UTF-8; an unpaired surrogate becomes U+FFFD.
+std::string utf8_from_utf16(const std::wstring& wide);
+
+#endif
