@@ -2,9 +2,9 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <string>
 
+#include "app/console.h"
 #include "format/theme_file.h"
 #include "unpack/extract_entries.h"
 #include "unpack/extract_ptf.h"
@@ -18,11 +18,8 @@ namespace {
 int print_usage(const char* program_name) {
   const char* shown = program_name ? program_name : DEFAULT_PROGRAM_NAME;
   printf(USAGE_TEXT, shown);
-  if (program_name != nullptr &&
-      strncmp(program_name, CYGWIN_DRIVE_PREFIX, strlen(CYGWIN_DRIVE_PREFIX)) ==
-          0) {
-    getc(stdin);
-  }
+  // Its window would otherwise close before the text could be read.
+  if (started_outside_a_console(program_name)) getc(stdin);
   return RUN_FAILED;
 }
 

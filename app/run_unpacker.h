@@ -12,11 +12,6 @@ constexpr int RUN_OK = 0;
 // Used in the usage text when the platform passes no program name at all.
 constexpr const char* DEFAULT_PROGRAM_NAME = "themeunpack";
 
-// Cygwin's prefix for paths on Windows drives: a tool started from one was most
-// likely dropped a file onto, or double-clicked, and its window would close
-// before the usage text could be read.
-constexpr const char* CYGWIN_DRIVE_PREFIX = "/cygdrive";
-
 constexpr const char* USAGE_TEXT =
     "Note: You can run this from the command prompt.\n"
     "In Windows, you can just drag a .ctf file to the .exe, and that'll work "

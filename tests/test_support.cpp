@@ -66,11 +66,18 @@ void snapshot_into(const std::string& root, const std::string& relative,
   closedir(dir);
 }
 
+// The arguments the tool is started with; under a launcher ("wine"), the
+// launcher's own come first, the tool's path among them, and a program name
+// cannot be chosen.
 std::vector<char*> make_argv(const std::vector<std::string>& arguments,
                              const run_options& options,
                              std::string* program_name) {
   *program_name = options.program_name.value_or(tool_under_test());
   std::vector<char*> argv{program_name->data()};
+  if (tool_launcher() != nullptr) {
+    argv = {const_cast<char*>(tool_launcher()),
+            const_cast<char*>(tool_under_test())};
+  }
   for (const std::string& argument : arguments) {
     argv.push_back(const_cast<char*>(argument.c_str()));
   }
@@ -123,7 +130,11 @@ std::vector<char*> make_environment(const run_options& options) {
     rlimit limit{*options.address_space_limit, *options.address_space_limit};
     setrlimit(RLIMIT_AS, &limit);
   }
-  execve(executable, argv, environment);
+  if (tool_launcher() != nullptr) {
+    execvpe(tool_launcher(), argv, environment);
+  } else {
+    execve(executable, argv, environment);
+  }
   _exit(127);
 }
 
@@ -171,6 +182,11 @@ std::string drain(int fd, pid_t pid) {
 const char* tool_under_test() {
   const char* chosen = getenv("THEMEUNPACK_TEST_EXECUTABLE");
   return chosen != nullptr && *chosen != '\0' ? chosen : THEMEUNPACK_EXECUTABLE;
+}
+
+const char* tool_launcher() {
+  const char* launcher = getenv("THEMEUNPACK_TEST_LAUNCHER");
+  return launcher != nullptr && *launcher != '\0' ? launcher : nullptr;
 }
 
 scratch_directory::scratch_directory() {

@@ -54,6 +54,10 @@ struct run_result {
 // when set (to show a test failing on an older build), else the one just built.
 const char* tool_under_test();
 
+// The program that starts the executable under test, THEMEUNPACK_TEST_LAUNCHER
+// from the environment ("wine" for the Windows build), or null.
+const char* tool_launcher();
+
 // The uid and gid that as_unprivileged_user runs as.
 constexpr uid_t UNPRIVILEGED_ID = 65534;
 

@@ -134,11 +134,15 @@ TEST_F(UnpackRun, RedirectsOnlyWholeModulePathsInAnyCase) {
             "Files unpacked OK.\n" +
                 std::string(FINISHED_OK_LINES));
   tree expected = base_tree(SAMPLE_REPORT_HEAD + "Files in theme: 6\n", 0);
+  // Names that differ only in case are one on Windows: the directories made
+  // first take every later entry.
+  std::string vsh = tool_launcher() != nullptr ? "VSH" : "vsh";
+  std::string module = tool_launcher() != nullptr ? "VSH/MODULE" : "vsh/module";
   expected.insert({{"VSH", DIRECTORY_MARK},
                    {"VSH/MODULE", DIRECTORY_MARK},
-                   {"vsh", DIRECTORY_MARK},
-                   {"vsh/module", DIRECTORY_MARK},
-                   {"vsh/module/paf.prx.bak", "bak"},
+                   {vsh, DIRECTORY_MARK},
+                   {module, DIRECTORY_MARK},
+                   {module + "/paf.prx.bak", "bak"},
                    {"module", DIRECTORY_MARK},
                    {"module/paf.prx", "not a module"},
                    {"patch-only/paf.prx.patch", "second paf"},
@@ -315,6 +319,9 @@ TEST_F(UnpackRun, TargetsThatCannotBeCreatedAreReported) {
 }
 
 TEST_F(UnpackRun, FailedWritesLeaveNoPartialFiles) {
+  if (tool_launcher() != nullptr) {
+    GTEST_SKIP() << "the write limit would hold for the launcher itself";
+  }
   // With writes limited to 1000 bytes per file, the 4000-byte entry and the
   // 2320-byte PTF image fail; what fits is written.
   theme_blueprint blueprint;
@@ -377,6 +384,10 @@ TEST_F(UnpackRun, PtfImageOutsideTheFileIsSkipped) {
 }
 
 TEST_F(UnpackRun, DoesNotFollowSymbolicLinksBelowTheThemeDirectory) {
+  if (tool_launcher() != nullptr) {
+    GTEST_SKIP() << "links planted from the host: Windows.LinksPlantedFromTheHost"
+                    "AreRefused";
+  }
   scratch_directory outside;
   theme_blueprint blueprint;
   blueprint.files = {{"/vsh/x", "through a link"},
@@ -430,6 +441,9 @@ TEST_F(UnpackRun, DoesNotFollowALinkedPatchDirectory) {
 
 #ifndef THEMEUNPACK_SANITIZED
 TEST_F(UnpackRun, EntryTooLargeForMemoryIsSkipped) {
+  if (tool_launcher() != nullptr) {
+    GTEST_SKIP() << "the memory limit would hold for the launcher itself";
+  }
   // A sparse 768 MiB entry under a 256 MiB address-space limit.
   constexpr uint32_t big = 768u << 20;
   theme_blueprint blueprint;

@@ -7,6 +7,7 @@
 
 #include "unpack/block_output.h"
 #include "unpack/messages.h"
+#include "unpack/output_names.h"
 
 namespace {
 
@@ -48,6 +49,10 @@ bool extract_entry(const theme_file& theme, output_tree* tree,
     print_about(SKIP_OUTSIDE_DIRECTORY, entry.name);
     return false;
   }
+  if (platform_cannot_hold(output_path)) {
+    print_about(SKIP_NOT_ON_WINDOWS, entry.name);
+    return false;
+  }
   const patch_redirect* redirect = find_patch_redirect(output_path);
   tree_result target = prepare_entry(tree, output_path, redirect);
   if (output_refused(target)) {
@@ -71,6 +76,7 @@ bool extract_entry(const theme_file& theme, output_tree* tree,
 void form_output_path(const char* name, char* output_path) {
   output_path[0] = '.';
   strcpy(output_path + 1, name);
+  use_platform_separators(output_path);
 }
 
 const patch_redirect* find_patch_redirect(const char* output_path) {

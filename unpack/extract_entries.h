@@ -25,7 +25,8 @@ struct patch_redirect {
 phase_result extract_entries(const theme_file& theme, output_tree* tree,
                              uint32_t file_count);
 
-// Forms the output path of a stored name: "." followed by the name.
+// Forms the output path of a stored name: "." followed by the name, with
+// every separator of the platform made a "/".
 void form_output_path(const char* name, char* output_path);
 
 // The row whose module path equals the whole `output_path`, ignoring the case of

@@ -23,6 +23,9 @@ constexpr const char* SKIP_OUTSIDE_FILE =
 constexpr const char* SKIP_NO_MEMORY = "Skipping %s: not enough memory.\n";
 constexpr const char* SKIP_THEME_FILE =
     "Skipping %s: it would overwrite the theme file.\n";
+// Printed by Windows builds only.
+constexpr const char* SKIP_NOT_ON_WINDOWS =
+    "Skipping %s: its name cannot be used on Windows.\n";
 // %s: the path as opened.
 constexpr const char* CANNOT_WRITE = "Cannot write %s.\n";
 

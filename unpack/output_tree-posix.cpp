@@ -55,8 +55,11 @@ int write_fully(int file, const char* data, size_t size) {
   return 0;
 }
 
+// The tree keeps descriptors in native handles.
+int descriptor(native_handle handle) { return static_cast<int>(handle); }
+
 void close_directory(const output_tree& tree, int directory) {
-  if (directory >= 0 && directory != tree.root) close(directory);
+  if (directory >= 0 && directory != descriptor(tree.root)) close(directory);
 }
 
 bool is_theme_file(const output_tree& tree, const struct stat& status) {
@@ -129,7 +132,7 @@ int open_beneath(output_tree* tree, const char* path, size_t length) {
   how.flags = DIRECTORY_HANDLE | O_NOFOLLOW;
   how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
   auto directory = static_cast<int>(
-      syscall(SYS_openat2, tree->root, directories.c_str(), &how, sizeof how));
+      syscall(SYS_openat2, descriptor(tree->root), directories.c_str(), &how, sizeof how));
   if (directory < 0 && errno == ENOSYS) tree->resolve_in_one = false;
   return directory;
 #else
@@ -153,12 +156,12 @@ size_t parent_length(const char* path, size_t length) {
 int open_parent(output_tree* tree, const char* path, bool make,
                 tree_result* why) {
   const char* slash = strrchr(path, '/');
-  if (slash == nullptr) return tree->root;
+  if (slash == nullptr) return descriptor(tree->root);
   auto length = static_cast<size_t>(slash - path);
   int directory = open_beneath(tree, path, length);
   if (directory >= 0) return directory;
   size_t found = length;
-  int start = tree->root;
+  int start = descriptor(tree->root);
   while (make && tree->resolve_in_one && errno == ENOENT && found > 0) {
     found = parent_length(path, found);
     if (found == 0) break;
@@ -170,7 +173,7 @@ int open_parent(output_tree* tree, const char* path, bool make,
   }
   // Anything but a missing directory (a link, a file in the way) is for the
   // walk from the theme directory to find and name.
-  if (start == tree->root) found = 0;
+  if (start == descriptor(tree->root)) found = 0;
   return walk_directories(*tree, start, path + found, length - found, make,
                           why);
 }
@@ -302,7 +305,7 @@ int create_unnamed(output_tree* tree, int directory) {
 bool theme_file_shrank(const output_tree& tree, uint64_t source_end) {
   struct stat status;
   if (source_end == 0) return false;
-  return fstat(tree.theme, &status) != 0 ||
+  return fstat(descriptor(tree.theme), &status) != 0 ||
          static_cast<uint64_t>(status.st_size) < source_end;
 }
 
@@ -361,8 +364,8 @@ bool open_output_tree(const char* name, const char* subdirectory,
 
 void close_output_tree(output_tree* tree) {
   release_prepared_output(tree);
-  if (tree->root >= 0) close(tree->root);
-  tree->root = -1;
+  if (tree->root != NO_HANDLE) close(descriptor(tree->root));
+  tree->root = NO_HANDLE;
 }
 
 tree_result make_output_directories(output_tree* tree, const char* path) {
@@ -388,21 +391,22 @@ tree_result prepare_output(output_tree* tree, const char* path,
 }
 
 tree_result check_prepared_output(const output_tree& tree) {
-  if (tree.held < 0) return tree_result::cannot_write;
-  return check_name(tree, tree.held, tree.held_name.c_str());
+  if (tree.held == NO_HANDLE) return tree_result::cannot_write;
+  return check_name(tree, descriptor(tree.held), tree.held_name.c_str());
 }
 
 tree_result write_prepared_output(output_tree* tree, const void* data,
                                   size_t size, uint64_t source_end) {
-  if (tree->held < 0) return tree_result::cannot_write;
-  tree_result result = write_and_name(tree, tree->held, tree->held_name.c_str(),
+  if (tree->held == NO_HANDLE) return tree_result::cannot_write;
+  tree_result result = write_and_name(tree, descriptor(tree->held),
+                                      tree->held_name.c_str(),
                                       data, size, source_end);
   release_prepared_output(tree);
   return result;
 }
 
 void release_prepared_output(output_tree* tree) {
-  close_directory(*tree, tree->held);
-  tree->held = -1;
+  close_directory(*tree, descriptor(tree->held));
+  tree->held = NO_HANDLE;
   tree->held_name.clear();
 }

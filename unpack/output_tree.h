@@ -15,18 +15,23 @@
 
 #include "format/theme_file.h"
 
+// A handle of the platform: a file descriptor, or a Windows HANDLE. Both
+// platforms' invalid handle is -1.
+using native_handle = intptr_t;
+constexpr native_handle NO_HANDLE = -1;
+
 // The theme directory, and the one output being prepared in it. Only this
 // module looks inside.
 struct output_tree {
-  int root = -1;                // the theme directory
-  int theme = -1;               // the theme file, read to learn its length
-  uint64_t theme_device = 0;    // the theme file's identity: no output may
-  uint64_t theme_inode = 0;     // ever replace it
-  int held = -1;                // the directory of the output being prepared
-  std::string held_name;        // that output's name in it
-  bool resolve_in_one = true;   // the kernel resolves a confined path in one call
-  bool unnamed_files = true;    // files can be made without a name first
-  bool link_descriptors = true; // such a file is named through its descriptor
+  native_handle root = NO_HANDLE;   // the theme directory
+  native_handle theme = NO_HANDLE;  // the theme file, to learn its length
+  uint64_t theme_device = 0;        // the theme file's identity: no output
+  uint64_t theme_inode = 0;         // may ever replace it
+  native_handle held = NO_HANDLE;   // the directory of the output prepared
+  std::string held_name;            // that output's name in it
+  bool resolve_in_one = true;    // the kernel resolves a confined path at once
+  bool unnamed_files = true;     // files can be made without a name first
+  bool link_descriptors = true;  // such a file is named through its handle
 };
 
 enum class tree_result {

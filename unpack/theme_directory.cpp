@@ -1,10 +1,9 @@
 #include "unpack/theme_directory.h"
 
-#include <cstring>
+#include "unpack/output_names.h"
 
 const char* theme_base_name(const char* argument) {
-  const char* slash = strrchr(argument, '/');
-  return slash == nullptr ? argument : slash + 1;
+  return platform_base_name(argument);
 }
 
 std::string theme_directory_name(const char* argument) {

@@ -10,7 +10,8 @@
 constexpr const char* PATCH_DIRECTORY = "patch-only";
 
 // The part of `argument` after its last "/" (all of it when it holds none).
-// Only "/" separates; a backslash is an ordinary byte of the name.
+// On POSIX systems only "/" separates and a backslash is an ordinary byte of
+// the name; on Windows "\" separates too, and a leading drive ("C:") goes.
 const char* theme_base_name(const char* argument);
 
 // The theme directory's name, without a trailing "/": the base name with its first

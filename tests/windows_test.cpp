@@ -1,0 +1,238 @@
+// The Windows build's own rulings, end to end: run only when the tests start
+// the Windows executable (THEMEUNPACK_TEST_LAUNCHER=wine, `make test-windows`),
+// skipped otherwise. Names are checked as Windows must hold them, "\" is a
+// separator, links planted from the host are refused, data are copied byte for
+// byte, and the argument may be a Windows path in any script.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "format/theme_file.h"
+#include "tests/test_support.h"
+#include "tools/theme_builder.h"
+#include "unpack/output_names.h"
+
+namespace {
+
+const std::string REPORT_HEAD = "Short theme name: Sample\nInternal ID: SAMPLE01\n"
+                                "Required firmware: 6.60\n";
+
+// The rules on their own, on every platform.
+TEST(WindowsNames, RefusesWhatWindowsCannotHold) {
+  for (const char* path :
+       {"./nul.txt", "./AUX.dat", "./sub/COM1", "./CON", "./con .txt",
+        "./LpT9.x", "./CONIN$", "./conout$.log", "./trail.", "./trail ",
+        "./dir./x", "./a:b", "./q?", "./s*", "./l<", "./g>", "./p|", "./d\"q",
+        "./tab\there", "./x\\nul", "./bad\xff", "./over\xc0\xaf", "./sur\xed\xa0\x80"}) {
+    EXPECT_TRUE(windows_cannot_hold(path)) << path;
+  }
+  for (const char* path :
+       {"./trail", "./nul2.txt", "./COM10", "./CONSOLE", "./auxiliary",
+        "./a/./b", "./a//b", "./.hidden", "./\xc3\xa9t\xc3\xa9", "./\xe6\x97\xa5",
+        "./COM", "./x.y.z"}) {
+    EXPECT_FALSE(windows_cannot_hold(path)) << path;
+  }
+}
+
+TEST(WindowsNames, BaseNameFollowsEitherSeparatorOrADrive) {
+  EXPECT_STREQ(windows_base_name("C:\\Users\\first.last\\theme.ctf"),
+               "theme.ctf");
+  EXPECT_STREQ(windows_base_name("C:theme.ctf"), "theme.ctf");
+  EXPECT_STREQ(windows_base_name("dir/sub\\theme.ctf"), "theme.ctf");
+  EXPECT_STREQ(windows_base_name("theme.ctf"), "theme.ctf");
+  char path[] = "./vsh\\module\\paf.prx";
+  turn_backslashes_into_slashes(path);
+  EXPECT_STREQ(path, "./vsh/module/paf.prx");
+}
+
+class Windows : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (tool_launcher() == nullptr) {
+      GTEST_SKIP() << "for the Windows build, run by make test-windows";
+    }
+  }
+  void make_theme(const theme_blueprint& blueprint) {
+    theme_ = build_theme(blueprint);
+    write_file(scratch_ / "theme.ctf", theme_.bytes);
+  }
+  run_result unpack() { return run_tool(scratch_.path(), {"theme.ctf"}); }
+  tree written() const { return snapshot_tree(scratch_ / "theme_ctf"); }
+  std::string data_of(size_t record) const {
+    const theme_record& r = theme_.records.at(record);
+    return theme_.bytes.substr(r.offset, r.size);
+  }
+
+  scratch_directory scratch_;
+  built_theme theme_;
+};
+
+// Files are binary: CR LF stays CR LF, a lone LF stays LF, and 0x1A ends
+// nothing; the messages are the same bytes as on Linux, with LF alone.
+TEST_F(Windows, DataAndMessagesAreCopiedByteForByte) {
+  theme_blueprint blueprint;
+  blueprint.ptf_body = std::string("body\r\n\x1a tail\n", 13);
+  blueprint.files = {{"/text.txt", std::string("one\r\ntwo\nthree\x1a four", 20)},
+                     {"/vsh/module/paf.prx", "patch\n"}};
+  make_theme(blueprint);
+  run_result run = unpack();
+  EXPECT_EQ(run.output,
+            "Metadata unpacked OK.\n"
+            "Unpacking paf.prx patch...\n"
+            "Files unpacked OK.\n"
+            "PTF unpacked OK.\n"
+            "Finished OK!\n");
+  EXPECT_EQ(run.status, 0);
+  tree expected = {{"patch-only", DIRECTORY_MARK},
+                   {"patch-only/paf.prx.patch", "patch\n"},
+                   {"theme info.txt", REPORT_HEAD + "Files in theme: 2\n"},
+                   {"text.txt", data_of(0)},
+                   {"vsh", DIRECTORY_MARK},
+                   {"vsh/module", DIRECTORY_MARK},
+                   {"theme.ptf", theme_.bytes.substr(0, PTF_HEADER_SIZE + 13)}};
+  EXPECT_EQ(written(), expected);
+}
+
+// "\" separates like "/": directories are made for it, ".." behind it is
+// refused and a patch stored with it is still diverted. Messages show the
+// stored name.
+TEST_F(Windows, BackslashSeparatesComponents) {
+  theme_blueprint blueprint;
+  blueprint.files = {{"/sub\\inner.txt", "inner"},
+                     {"/vsh\\module\\paf.prx", "patch"},
+                     {"/a\\..\\..\\escape", "x"}};
+  make_theme(blueprint);
+  run_result run = unpack();
+  EXPECT_EQ(run.output,
+            "Metadata unpacked OK.\n"
+            "Unpacking paf.prx patch...\n"
+            "Skipping /a\\..\\..\\escape: its path leads outside the theme "
+            "directory.\n"
+            "Files unpacked with errors.\n"
+            "PTF unpacked OK.\n"
+            "Finished with errors.\n");
+  tree files = written();
+  EXPECT_EQ(files.at("sub/inner.txt"), "inner");
+  EXPECT_EQ(files.at("patch-only/paf.prx.patch"), "patch");
+  EXPECT_EQ(files.at("vsh/module"), DIRECTORY_MARK);
+  EXPECT_EQ(snapshot_tree(scratch_.path()).count("escape"), 0u);
+}
+
+// Device names, forbidden characters, trailing dots and spaces and names that
+// are not UTF-8 are refused before anything is made for them; a good name
+// beside them is written.
+TEST_F(Windows, NamesWindowsCannotHoldAreSkipped) {
+  theme_blueprint blueprint;
+  const char* refused[] = {"/nul.txt", "/AUX.dat", "/sub/COM1", "/CON",
+                           "/trail.", "/trail ", "/a:b", "/bad\xff"};
+  for (const char* name : refused) blueprint.files.push_back({name, "x"});
+  blueprint.files.push_back({"/trail", "kept"});
+  make_theme(blueprint);
+  run_result run = unpack();
+  std::string expected = "Metadata unpacked OK.\n";
+  for (const char* name : refused) {
+    expected += std::string("Skipping ") + name +
+                ": its name cannot be used on Windows.\n";
+  }
+  expected += "Files unpacked with errors.\nPTF unpacked OK.\nFinished with errors.\n";
+  EXPECT_EQ(run.output, expected);
+  EXPECT_EQ(run.status, 255);
+  tree files = written();
+  EXPECT_EQ(files.at("trail"), "kept");
+  EXPECT_EQ(files.count("sub"), 0u);
+  EXPECT_EQ(files.size(), 4u);  // patch-only, the report, the .ptf, trail
+}
+
+// Names that differ only in case are one file: the later entry wins.
+TEST_F(Windows, NamesDifferingInCaseAreOneFile) {
+  theme_blueprint blueprint;
+  blueprint.files = {{"/Dir/Name.txt", "first"}, {"/dir/name.TXT", "second"}};
+  make_theme(blueprint);
+  EXPECT_EQ(unpack().status, 0);
+  tree files = written();
+  std::string contents;
+  int found = 0;
+  for (const auto& [path, bytes] : files) {
+    if (bytes != DIRECTORY_MARK && path.size() > 4 &&
+        (path.rfind("Dir/", 0) == 0 || path.rfind("dir/", 0) == 0)) {
+      contents = bytes;
+      ++found;
+    }
+  }
+  EXPECT_EQ(found, 1);
+  EXPECT_EQ(contents, "second");
+}
+
+// A link planted from the host looks to Windows programs like what it points
+// to; the final path of what the tool opens gives it away. A link to nothing
+// looks like nothing at all, so a file takes its place: the link is replaced,
+// never followed.
+TEST_F(Windows, LinksPlantedFromTheHostAreRefused) {
+  scratch_directory outside;
+  write_file(outside / "file", "outside");
+  theme_blueprint blueprint;
+  blueprint.files = {{"/sub/x", "through a link"},
+                     {"/linked", "onto a link"},
+                     {"/dangling", "replaces a link to nothing"},
+                     {"/ok", "kept"}};
+  make_theme(blueprint);
+  ASSERT_EQ(mkdir((scratch_ / "theme_ctf").c_str(), 0755), 0);
+  ASSERT_EQ(symlink(outside.path().c_str(), (scratch_ / "theme_ctf/sub").c_str()), 0);
+  ASSERT_EQ(symlink((outside / "file").c_str(),
+                    (scratch_ / "theme_ctf/linked").c_str()), 0);
+  ASSERT_EQ(symlink((outside / "absent").c_str(),
+                    (scratch_ / "theme_ctf/dangling").c_str()), 0);
+  run_result run = unpack();
+  std::string through = ": its path goes through a symbolic link.\n";
+  EXPECT_EQ(run.output, "Metadata unpacked OK.\n"
+                        "Skipping /sub/x" + through +
+                        "Skipping /linked" + through +
+                        "Files unpacked with errors.\n"
+                        "PTF unpacked OK.\n"
+                        "Finished with errors.\n");
+  EXPECT_EQ(run.status, 255);
+  EXPECT_EQ(snapshot_tree(outside.path()),
+            (tree{{"file", "outside"}}));
+  EXPECT_EQ(written().at("ok"), "kept");
+  EXPECT_EQ(written().at("dangling"), "replaces a link to nothing");
+}
+
+// A dropped file arrives as a full Windows path, here with a "." in a folder's
+// name; the theme directory is made in the working directory, the .ptf in it.
+TEST_F(Windows, BackslashedAbsoluteArgumentAndAUnicodeName) {
+  theme_blueprint blueprint;
+  blueprint.files = {{"/f", "data"}};
+  std::string bytes = build_theme(blueprint).bytes;
+  ASSERT_EQ(mkdir((scratch_ / "first.last").c_str(), 0755), 0);
+  ASSERT_EQ(mkdir((scratch_ / "work").c_str(), 0755), 0);
+  const std::string name = "th\xc3\xa8me-\xe6\x97\xa5\xe6\x9c\xac.ctf";
+  write_file(scratch_ / ("first.last/" + name), bytes);
+  // Wine shows the host's root as drive Z:.
+  std::string windows_path = "Z:" + scratch_.path() + "/first.last/" + name;
+  for (char& c : windows_path) {
+    if (c == '/') c = '\\';
+  }
+  run_result run = run_tool(scratch_ / "work", {windows_path});
+  EXPECT_EQ(run.status, 0) << run.output;
+  std::string directory = "th\xc3\xa8me-\xe6\x97\xa5\xe6\x9c\xac_ctf";
+  tree files = snapshot_tree(scratch_ / "work");
+  EXPECT_EQ(files.at(directory + "/f"), "data");
+  EXPECT_EQ(files.at(directory + "/th\xc3\xa8me-\xe6\x97\xa5\xe6\x9c\xac.ptf"),
+            bytes.substr(0, PTF_HEADER_SIZE));
+  EXPECT_EQ(snapshot_tree(scratch_ / "first.last").size(), 1u);
+}
+
+// Standard input is a pipe here, as from a script: no pause after the usage
+// text, and the status is -1, which the host sees as 255.
+TEST_F(Windows, NoPauseWithoutAConsole) {
+  running_tool tool = start_tool(scratch_.path(), {}, {});
+  EXPECT_TRUE(tool_ended_within(tool, 60000)) << "it must not wait for a key";
+  run_result run = finish_tool(tool);
+  EXPECT_NE(run.output.find("Usage: "), std::string::npos) << run.output;
+  EXPECT_EQ(run.output.find('\r'), std::string::npos);
+  EXPECT_EQ(run.status, 255);
+}
+
+}  // namespace

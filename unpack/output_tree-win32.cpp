@@ -1,0 +1,352 @@
+// The confined output tree on Windows. There is no openat here: each directory
+// is opened by the final path of the one above it, never through a reparse
+// point that names another place (a symbolic link or a junction), and held
+// open without delete sharing, so it can be neither renamed nor removed while
+// it is in use. Every directory and file made is then checked by its own final
+// path, which must lie below the theme directory's; under Wine that check is
+// the one that sees a link planted from the host, which looks like what it
+// points to. Files are written under a temporary name and moved to theirs
+// once complete.
+#include <io.h>
+#include <windows.h>
+
+#include <cstring>
+#include <string>
+
+#include "format/utf16-win32.h"
+#include "unpack/output_tree.h"
+
+namespace {
+
+constexpr DWORD SHARE_ALL = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+// A directory held this way cannot be renamed or removed by anyone.
+constexpr DWORD SHARE_ALL_BUT_DELETE = FILE_SHARE_READ | FILE_SHARE_WRITE;
+constexpr DWORD OPEN_AS_IT_STANDS =
+    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT;
+constexpr DWORD WRITE_CALL_MAX = 1024 * 1024;
+constexpr const wchar_t* TEMPORARY_PREFIX = L".themeunpack-";
+constexpr int TEMPORARY_TRIES = 100;
+
+HANDLE handle_of(native_handle handle) {
+  return reinterpret_cast<HANDLE>(handle);
+}
+
+native_handle native(HANDLE handle) {
+  return reinterpret_cast<native_handle>(handle);
+}
+
+void close_directory(const output_tree& tree, HANDLE directory) {
+  if (directory != INVALID_HANDLE_VALUE && directory != handle_of(tree.root)) {
+    CloseHandle(directory);
+  }
+}
+
+// Where an open file or directory really is, every link resolved.
+std::wstring final_path(HANDLE handle) {
+  const DWORD flags = FILE_NAME_NORMALIZED | VOLUME_NAME_DOS;
+  DWORD needed = GetFinalPathNameByHandleW(handle, nullptr, 0, flags);
+  if (needed == 0) return {};
+  std::wstring path(needed, L'\0');
+  DWORD got = GetFinalPathNameByHandleW(handle, &path[0], needed, flags);
+  if (got == 0 || got >= needed) return {};
+  path.resize(got);
+  return path;
+}
+
+// True when `path` lies strictly below `root`; names compare in any case, as
+// the file system takes them.
+bool lies_below(const std::wstring& path, const std::wstring& root) {
+  if (root.empty() || path.size() <= root.size() + 1 ||
+      path[root.size()] != L'\\') {
+    return false;
+  }
+  auto length = static_cast<int>(root.size());
+  return CompareStringOrdinal(path.c_str(), length, root.c_str(), length,
+                              TRUE) == CSTR_EQUAL;
+}
+
+FILE_ATTRIBUTE_TAG_INFO attributes_of(HANDLE handle) {
+  FILE_ATTRIBUTE_TAG_INFO info{};
+  GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &info, sizeof info);
+  return info;
+}
+
+// A symbolic link or a junction: a reparse point that names another place.
+bool is_name_surrogate(HANDLE handle) {
+  FILE_ATTRIBUTE_TAG_INFO info = attributes_of(handle);
+  return (info.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
+         IsReparseTagNameSurrogate(info.ReparseTag);
+}
+
+bool is_directory(HANDLE handle) {
+  return (attributes_of(handle).FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool identity_of(HANDLE handle, uint64_t* volume, uint64_t* index) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(handle, &info)) return false;
+  *volume = info.dwVolumeSerialNumber;
+  *index = static_cast<uint64_t>(info.nFileIndexHigh) << 32 | info.nFileIndexLow;
+  return true;
+}
+
+bool is_theme_file(const output_tree& tree, HANDLE handle) {
+  uint64_t volume = 0;
+  uint64_t index = 0;
+  return identity_of(handle, &volume, &index) && volume == tree.theme_device &&
+         index == tree.theme_inode;
+}
+
+std::wstring root_path(const output_tree& tree) {
+  return final_path(handle_of(tree.root));
+}
+
+// Opens what stands at `path` as it stands, without following a link there.
+HANDLE open_as_it_stands(const std::wstring& path, DWORD sharing) {
+  return CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, sharing, nullptr,
+                     OPEN_EXISTING, OPEN_AS_IT_STANDS, nullptr);
+}
+
+// What stands at `path`: nothing, or a file the tool may replace (done); a link,
+// or anything whose final path leads out of the theme directory; the theme
+// file; a directory.
+tree_result check_path(const output_tree& tree, const std::wstring& path) {
+  HANDLE standing = open_as_it_stands(path, SHARE_ALL);
+  if (standing == INVALID_HANDLE_VALUE) return tree_result::done;
+  tree_result result = tree_result::done;
+  if (is_name_surrogate(standing) ||
+      !lies_below(final_path(standing), root_path(tree))) {
+    result = tree_result::through_link;
+  } else if (is_theme_file(tree, standing)) {
+    result = tree_result::theme_file;
+  } else if (is_directory(standing)) {
+    result = tree_result::cannot_write;
+  }
+  CloseHandle(standing);
+  return result;
+}
+
+// Opens the directory `name` in the one at `parent` (a final path), making it
+// first when asked.
+HANDLE open_directory(const std::wstring& root, const std::wstring& parent,
+                      const std::wstring& name, bool make, tree_result* why) {
+  std::wstring path = parent + L"\\" + name;
+  if (make) CreateDirectoryW(path.c_str(), nullptr);
+  HANDLE directory = open_as_it_stands(path, SHARE_ALL_BUT_DELETE);
+  if (directory == INVALID_HANDLE_VALUE) {
+    *why = tree_result::cannot_write;
+    return directory;
+  }
+  if (is_name_surrogate(directory) ||
+      !lies_below(final_path(directory), root)) {
+    *why = tree_result::through_link;
+  } else if (!is_directory(directory)) {
+    *why = tree_result::cannot_write;
+  } else {
+    return directory;
+  }
+  CloseHandle(directory);
+  return INVALID_HANDLE_VALUE;
+}
+
+// Opens the directory that holds the last component of `path` ("/"-separated,
+// relative to the theme directory), one component at a time.
+HANDLE open_parent(const output_tree& tree, const char* path, bool make,
+                   tree_result* why) {
+  HANDLE current = handle_of(tree.root);
+  std::wstring root = root_path(tree);
+  std::wstring current_path = root;
+  const char* last_slash = strrchr(path, '/');
+  if (last_slash == nullptr) return current;
+  std::string component;
+  for (const char* p = path; p <= last_slash; ++p) {
+    if (*p != '/') {
+      component += *p;
+      continue;
+    }
+    std::wstring name;
+    if (component.empty() || component == ".") {
+      component.clear();
+      continue;
+    }
+    bool converted = utf16_from_utf8(component, &name);
+    component.clear();
+    HANDLE next = converted ? open_directory(root, current_path, name, make, why)
+                            : INVALID_HANDLE_VALUE;
+    close_directory(tree, current);
+    if (next == INVALID_HANDLE_VALUE) return next;
+    current = next;
+    current_path = final_path(next);
+  }
+  return current;
+}
+
+const char* last_component(const char* path) {
+  const char* slash = strrchr(path, '/');
+  return slash == nullptr ? path : slash + 1;
+}
+
+// A new file under a free temporary name in the directory at `directory`.
+HANDLE create_temporary(const std::wstring& directory, std::wstring* path) {
+  for (int attempt = 0; attempt < TEMPORARY_TRIES; ++attempt) {
+    *path = directory + L"\\" + TEMPORARY_PREFIX +
+            std::to_wstring(GetCurrentProcessId()) + L"-" +
+            std::to_wstring(attempt);
+    HANDLE file = CreateFileW(path->c_str(), GENERIC_WRITE, 0, nullptr,
+                              CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE) return file;
+    DWORD error = GetLastError();
+    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) break;
+  }
+  return INVALID_HANDLE_VALUE;
+}
+
+bool write_fully(HANDLE file, const char* data, size_t size) {
+  while (size > 0) {
+    DWORD piece = size < WRITE_CALL_MAX ? static_cast<DWORD>(size)
+                                        : WRITE_CALL_MAX;
+    DWORD written = 0;
+    if (!WriteFile(file, data, piece, &written, nullptr) || written == 0) {
+      return false;
+    }
+    data += written;
+    size -= written;
+  }
+  return true;
+}
+
+// Moves the complete file at `temporary` to `target`: to a new name directly,
+// over what stands there once that is known to be something the tool may
+// replace.
+tree_result name_temporary(const output_tree& tree,
+                           const std::wstring& temporary,
+                           const std::wstring& target) {
+  if (MoveFileExW(temporary.c_str(), target.c_str(), 0)) {
+    return tree_result::done;
+  }
+  DWORD error = GetLastError();
+  tree_result standing = tree_result::cannot_write;
+  if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) {
+    standing = check_path(tree, target);
+    if (standing == tree_result::done &&
+        MoveFileExW(temporary.c_str(), target.c_str(),
+                    MOVEFILE_REPLACE_EXISTING)) {
+      return tree_result::done;
+    }
+  }
+  DeleteFileW(temporary.c_str());
+  return standing == tree_result::done ? tree_result::cannot_write : standing;
+}
+
+tree_result write_and_name(const output_tree& tree, HANDLE directory,
+                           const std::string& name, const void* data,
+                           size_t size) {
+  std::wstring wide_name;
+  if (!utf16_from_utf8(name, &wide_name)) return tree_result::cannot_write;
+  std::wstring directory_path = final_path(directory);
+  std::wstring temporary;
+  HANDLE file = create_temporary(directory_path, &temporary);
+  if (file == INVALID_HANDLE_VALUE) return tree_result::cannot_write;
+  if (!lies_below(final_path(file), root_path(tree))) {
+    CloseHandle(file);
+    DeleteFileW(temporary.c_str());
+    return tree_result::through_link;
+  }
+  bool written = write_fully(file, static_cast<const char*>(data), size);
+  // A full disk may show only when the file is closed.
+  if (!CloseHandle(file)) written = false;
+  if (!written) {
+    DeleteFileW(temporary.c_str());
+    return tree_result::cannot_write;
+  }
+  return name_temporary(tree, temporary, directory_path + L"\\" + wide_name);
+}
+
+}  // namespace
+
+bool open_output_tree(const char* name, const char* subdirectory,
+                      const theme_file& theme, output_tree* tree) {
+  std::wstring wide_name;
+  std::wstring wide_subdirectory;
+  if (!utf16_from_utf8(name, &wide_name) ||
+      !utf16_from_utf8(subdirectory, &wide_subdirectory)) {
+    return false;
+  }
+  bool made = CreateDirectoryW(wide_name.c_str(), nullptr) != 0;
+  // The theme directory itself may be a link; everything below it may not.
+  HANDLE root = CreateFileW(wide_name.c_str(), FILE_READ_ATTRIBUTES,
+                            SHARE_ALL_BUT_DELETE, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  uint64_t volume = 0;
+  uint64_t index = 0;
+  auto theme_handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(theme.stream)));
+  if (root == INVALID_HANDLE_VALUE || !is_directory(root) ||
+      final_path(root).empty() || !SetCurrentDirectoryW(wide_name.c_str()) ||
+      !identity_of(theme_handle, &volume, &index)) {
+    if (root != INVALID_HANDLE_VALUE) CloseHandle(root);
+    // A directory this run made but cannot use is not left behind.
+    if (made) RemoveDirectoryW(wide_name.c_str());
+    return false;
+  }
+  *tree = output_tree{};
+  tree->root = native(root);
+  tree->theme = native(theme_handle);
+  tree->theme_device = volume;
+  tree->theme_inode = index;
+  CreateDirectoryW((final_path(root) + L"\\" + wide_subdirectory).c_str(),
+                   nullptr);
+  return true;
+}
+
+void close_output_tree(output_tree* tree) {
+  release_prepared_output(tree);
+  if (tree->root != NO_HANDLE) CloseHandle(handle_of(tree->root));
+  tree->root = NO_HANDLE;
+}
+
+tree_result make_output_directories(output_tree* tree, const char* path) {
+  tree_result why = tree_result::cannot_write;
+  HANDLE directory = open_parent(*tree, path, true, &why);
+  if (directory == INVALID_HANDLE_VALUE) return why;
+  close_directory(*tree, directory);
+  return tree_result::done;
+}
+
+tree_result prepare_output(output_tree* tree, const char* path,
+                           bool make_directories) {
+  release_prepared_output(tree);
+  tree_result why = tree_result::cannot_write;
+  HANDLE directory = open_parent(*tree, path, make_directories, &why);
+  if (directory == INVALID_HANDLE_VALUE) return why;
+  tree->held = native(directory);
+  tree->held_name = last_component(path);
+  if (tree->held_name.empty() || tree->held_name == ".") {
+    return tree_result::cannot_write;
+  }
+  return tree_result::done;
+}
+
+tree_result check_prepared_output(const output_tree& tree) {
+  std::wstring name;
+  if (tree.held == NO_HANDLE || !utf16_from_utf8(tree.held_name, &name)) {
+    return tree_result::cannot_write;
+  }
+  return check_path(tree, final_path(handle_of(tree.held)) + L"\\" + name);
+}
+
+// Blocks are never mapped here, so the theme file cannot shrink under one
+// while it is written: `source_end` has nothing to check.
+tree_result write_prepared_output(output_tree* tree, const void* data,
+                                  size_t size, uint64_t) {
+  if (tree->held == NO_HANDLE) return tree_result::cannot_write;
+  tree_result result = write_and_name(*tree, handle_of(tree->held),
+                                      tree->held_name, data, size);
+  release_prepared_output(tree);
+  return result;
+}
+
+void release_prepared_output(output_tree* tree) {
+  if (tree->held != NO_HANDLE) close_directory(*tree, handle_of(tree->held));
+  tree->held = NO_HANDLE;
+  tree->held_name.clear();
+}
