@@ -87,24 +87,39 @@ std::vector<std::string> fixed_parts(const std::string& message) {
   return parts;
 }
 
-TEST(ManPage, DocumentsEveryMessage) {
-  const std::string page = rendered_man_page();
+std::vector<std::string> every_message() {
   std::vector<std::string> messages = {
       USAGE_TEXT,         THEME_NOT_FOUND,      INVALID_THEME,
       CANNOT_CREATE_DIRECTORY, FINISHED_OK,     FINISHED_WITH_ERRORS,
       METADATA_OK,        FILES_OK,             FILES_WITH_ERRORS,
       TABLE_DOES_NOT_FIT, PTF_OK,               CANNOT_READ_THEME,
       SKIP_OUTSIDE_DIRECTORY, SKIP_SYMLINK,     SKIP_OUTSIDE_FILE,
-      SKIP_NO_MEMORY,     SKIP_THEME_FILE,      CANNOT_WRITE};
+      SKIP_NO_MEMORY,     SKIP_THEME_FILE,      SKIP_NOT_ON_WINDOWS,
+      CANNOT_WRITE};
   for (const char* module : {"./vsh/module/common_gui.prx",
                              "./vsh/module/paf.prx",
                              "./vsh/module/vshmain.prx"}) {
     messages.push_back(find_patch_redirect(module)->notice);
   }
-  for (const std::string& message : messages) {
+  return messages;
+}
+
+TEST(ManPage, DocumentsEveryMessage) {
+  const std::string page = rendered_man_page();
+  for (const std::string& message : every_message()) {
     for (const std::string& part : fixed_parts(message)) {
       EXPECT_NE(page.find(part), std::string::npos)
           << "the man page lacks \"" << part << "\" of " << message;
+    }
+  }
+}
+
+TEST(WindowsReadme, DocumentsEveryMessage) {
+  const std::string readme = read_file(THEMEUNPACK_WINDOWS_README);
+  for (const std::string& message : every_message()) {
+    for (const std::string& part : fixed_parts(message)) {
+      EXPECT_NE(readme.find(part), std::string::npos)
+          << "the Windows README lacks \"" << part << "\" of " << message;
     }
   }
 }
