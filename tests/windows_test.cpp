@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <string>
 
 #include "format/theme_file.h"
@@ -68,6 +69,23 @@ class Windows : public ::testing::Test {
   scratch_directory scratch_;
   built_theme theme_;
 };
+
+// The sample theme of `make demo`: the same messages, byte for byte, and the
+// same tree as the Linux build's.
+TEST_F(Windows, SampleThemeAsOnLinux) {
+  ASSERT_EQ(mkdir((scratch_ / "linux").c_str(), 0755), 0);
+  ASSERT_EQ(mkdir((scratch_ / "windows").c_str(), 0755), 0);
+  std::string make = std::string(THEMEUNPACK_SAMPLE_MAKER) + " " +
+                     scratch_.path() + "/sample.ctf";
+  ASSERT_EQ(system(make.c_str()), 0);
+  std::string linux_run = "cd " + scratch_.path() + "/linux && " +
+                          THEMEUNPACK_EXECUTABLE + " ../sample.ctf > ../linux.out";
+  ASSERT_EQ(system(linux_run.c_str()), 0);
+  run_result run = run_tool(scratch_ / "windows", {"../sample.ctf"});
+  EXPECT_EQ(run.output, read_file(scratch_ / "linux.out"));
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(snapshot_tree(scratch_ / "windows"), snapshot_tree(scratch_ / "linux"));
+}
 
 // Files are binary: CR LF stays CR LF, a lone LF stays LF, and 0x1A ends
 // nothing; the messages are the same bytes as on Linux, with LF alone.
