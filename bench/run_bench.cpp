@@ -279,8 +279,12 @@ bool bench_profile_runs(const bench_setup& setup, const std::string& profile,
   bool keep_outputs = all_outputs <= KEPT_OUTPUTS_MAX_BYTES;
   std::map<std::string, std::vector<measurement>> runs;
   bool ok = true;
+  // Each round starts with the next tool, so that whatever the disk or the
+  // page cache does after one run weighs on every tool alike over the rounds.
+  size_t tools = setup.tools.size();
   for (int round = 0; ok && round < rounds; ++round) {
-    for (const bench_tool& tool : setup.tools) {
+    for (size_t turn = 0; turn < tools; ++turn) {
+      const bench_tool& tool = setup.tools[(round + turn) % tools];
       std::string output = setup.scratch + "/run-" + std::to_string(round) +
                            "-" + tool.label;
       measurement result;

@@ -1,3 +1,7 @@
+// The confined output tree on POSIX systems: each directory opened with openat
+// from the one above it (or, on Linux, found in one confined openat2 call), and
+// each file made without a name (O_TMPFILE) where the file system can, then
+// linked into place; elsewhere under a temporary name.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
