@@ -116,7 +116,7 @@ test-windows: windows build
 	  status=$$?; wineserver -k; exit $$status
 
 # The end-to-end tests that hold on Windows as they stand (those that do not
-# skip themselves there, saying why), and the Windows rulings' own tests.
+# skip themselves there, saying why), and the Windows build's own tests.
 WINE_TESTS := UnpackRun.*:Usage.*:RejectedThemeFile.*:ThemeDirectory.*:InjectedFailure.PatchDirectoryBlockedByAFile:HostileTree.TheThemeFileIsNeverAnOutput:Windows*
 
 # The source tarball, made from the committed tree (what HEAD holds, nothing

@@ -1,4 +1,4 @@
-// The Windows build's own rulings, end to end: run only when the tests start
+// What the Windows build does differently, end to end: run only when the tests start
 // the Windows executable (THEMEUNPACK_TEST_LAUNCHER=wine, `make test-windows`),
 // skipped otherwise. Names are checked as Windows must hold them, "\" is a
 // separator, links planted from the host are refused, data are copied byte for
