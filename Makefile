@@ -103,12 +103,14 @@ windows:
 	tools/pack-windows.sh $(WINDOWS_BUILD) $(VERSION)
 
 # Wine's server is kept running for the whole test run, so that each run of
-# the tool takes milliseconds rather than seconds. Its background services
+# the tool takes milliseconds rather than seconds; on a fresh machine the Wine
+# prefix is made first, and that server left to end. Its background services
 # start with the first program it runs; that run's output is discarded, since
 # the services would otherwise hold the first test's pipe open.
 test-windows: windows build
 	@tools/ensure-packages.sh wine wine64
-	export WINEDEBUG=-all; wineserver -p && \
+	export WINEDEBUG=-all; wineboot --init > /dev/null 2>&1 < /dev/null; \
+	  wineserver -w; wineserver -p && \
 	  { wine $(WINDOWS_EXE) > /dev/null 2>&1 < /dev/null || true; } && \
 	  THEMEUNPACK_TEST_EXECUTABLE=$(abspath $(WINDOWS_EXE)) \
 	  THEMEUNPACK_TEST_LAUNCHER=wine \
