@@ -19,6 +19,11 @@ bool load_theme_block(const theme_file& theme, uint64_t offset, uint64_t length,
   return false;
 }
 
+tree_result prepare_checked_output(output_tree* tree, const char* path) {
+  tree_result target = prepare_output(tree, path, false);
+  return target == tree_result::done ? check_prepared_output(*tree) : target;
+}
+
 bool output_refused(tree_result result) {
   return result == tree_result::through_link ||
          result == tree_result::theme_file;

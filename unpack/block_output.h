@@ -14,6 +14,11 @@
 bool load_theme_block(const theme_file& theme, uint64_t offset, uint64_t length,
                       const char* name, theme_block* block);
 
+// Prepares an output in `tree` whose directories must already exist (the
+// report, the PTF image, a diverted patch), and looks at what stands at its name
+// at once, so that a refusal comes before anything is read or announced for it.
+tree_result prepare_checked_output(output_tree* tree, const char* path);
+
 // True for the results that refuse an output outright: a link on the way or at
 // its name, or the theme file at its name. They are reported before anything
 // else is done for the output; a target that merely cannot be written is

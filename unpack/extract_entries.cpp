@@ -32,8 +32,7 @@ constexpr patch_redirect PATCH_REDIRECTS[] = {
 tree_result prepare_entry(output_tree* tree, const char* output_path,
                           const patch_redirect* redirect) {
   if (redirect == nullptr) return prepare_output(tree, output_path, true);
-  tree_result target = prepare_output(tree, redirect->patch_path, false);
-  if (target == tree_result::done) target = check_prepared_output(*tree);
+  tree_result target = prepare_checked_output(tree, redirect->patch_path);
   if (output_refused(target)) return target;
   // Directories that cannot be made show when the file in them cannot be.
   tree_result directories = make_output_directories(tree, output_path);

@@ -10,8 +10,7 @@ namespace {
 
 bool write_ptf_image(const theme_file& theme, output_tree* tree,
                      uint32_t body_length, const char* name) {
-  tree_result target = prepare_output(tree, name, false);
-  if (target == tree_result::done) target = check_prepared_output(*tree);
+  tree_result target = prepare_checked_output(tree, name);
   if (output_refused(target)) {
     release_prepared_output(tree);
     return report_output(target, name, name);

@@ -273,19 +273,16 @@ tree_result name_unnamed(output_tree* tree, int file, int directory,
 // (which fails when anything stands there), or renamed over an existing one.
 tree_result name_temporary(const output_tree& tree, int file, int directory,
                            const std::string& temporary, const char* name) {
-  if (close(file) != 0) {
-    unlinkat(directory, temporary.c_str(), 0);
-    return tree_result::cannot_write;
+  tree_result result = tree_result::cannot_write;
+  if (close(file) == 0) {
+    if (linkat(directory, temporary.c_str(), directory, name, 0) == 0) {
+      result = tree_result::done;
+    } else if (errno == EEXIST) {
+      return replace_with(tree, directory, temporary, name);
+    }
   }
-  if (linkat(directory, temporary.c_str(), directory, name, 0) == 0) {
-    unlinkat(directory, temporary.c_str(), 0);
-    return tree_result::done;
-  }
-  if (errno != EEXIST) {
-    unlinkat(directory, temporary.c_str(), 0);
-    return tree_result::cannot_write;
-  }
-  return replace_with(tree, directory, temporary, name);
+  unlinkat(directory, temporary.c_str(), 0);
+  return result;
 }
 
 // A file without a name, which vanishes with the process if the run is killed

@@ -42,8 +42,7 @@ bool report_fields(const theme_file& theme, std::string* report,
 
 phase_result write_theme_info(const theme_file& theme, output_tree* tree,
                               uint32_t* file_count) {
-  tree_result target = prepare_output(tree, THEME_INFO_FILE, false);
-  if (target == tree_result::done) target = check_prepared_output(*tree);
+  tree_result target = prepare_checked_output(tree, THEME_INFO_FILE);
   bool refused = output_refused(target);
   if (refused) report_output(target, THEME_INFO_FILE, THEME_INFO_FILE);
 
