@@ -53,13 +53,18 @@ check-install: build
 	tools/check-install.sh $(BUILD)
 
 # The benchmark on its smallest profile, once: it must run and every tool must
-# leave the same tree. Data go to a temporary directory.
+# leave the same tree. Data go to a temporary directory. An option where the
+# data directory belongs is refused (status 2) before anything is made.
 bench-smoke: build
 	@tools/ensure-packages.sh tar libarchive-tools time
 	cmake -S . -B $(BUILD) -DTHEMEUNPACK_BENCH=ON
 	cmake --build $(BUILD) -j $(JOBS)
-	data=$$(mktemp -d) && trap 'rm -rf "$$data"' EXIT && \
-	  $(BUILD)/bench/themeunpack_bench "$$data" --rounds 1 small
+	bench=$$(cd $(BUILD) && pwd)/bench/themeunpack_bench && \
+	data=$$(mktemp -d) && trap 'rm -rf "$$data"' EXIT && cd "$$data" && \
+	  "$$bench" --help >/dev/null && \
+	  { "$$bench" --rounds 1 small 2>/dev/null; test $$? -eq 2; } && \
+	  test -z "$$(ls -A)" && \
+	  "$$bench" "$$data" --rounds 1 small
 
 # The fuzz target writes a scratch tree per input; tmpfs makes that cheap.
 FUZZ_TMP ?= $(shell [ -d /dev/shm ] && echo /dev/shm || echo /tmp)

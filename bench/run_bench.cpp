@@ -302,13 +302,16 @@ bool bench_profile_runs(const bench_setup& setup, const std::string& profile,
   return ok;
 }
 
-[[noreturn]] void usage_error(const char* program, const std::string& why) {
+// Prints the usage: on standard output with status 0 when it was asked for
+// (`why` empty), else on standard error after `why`, with status 2.
+[[noreturn]] void exit_with_usage(const char* program,
+                                  const std::string& why) {
   if (!why.empty()) fprintf(stderr, "%s: %s\n", program, why.c_str());
-  fprintf(stderr,
+  fprintf(why.empty() ? stdout : stderr,
           "usage: %s <data directory> [--rounds N] [--baseline FILE] "
           "[profile ...]\n",
           program);
-  exit(2);
+  exit(why.empty() ? 0 : 2);
 }
 
 // A whole number of rounds, at least one.
@@ -316,8 +319,8 @@ int parse_rounds(const char* program, const char* text) {
   char* end = nullptr;
   long rounds = strtol(text, &end, 10);
   if (end == text || *end != '\0' || rounds < 1 || rounds > 10000) {
-    usage_error(program, std::string("--rounds needs a number from 1 to 10000, "
-                                     "not \"") + text + "\"");
+    exit_with_usage(program, std::string("--rounds needs a number from 1 to "
+                                         "10000, not \"") + text + "\"");
   }
   return static_cast<int>(rounds);
 }
@@ -325,7 +328,16 @@ int parse_rounds(const char* program, const char* text) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) usage_error(argv[0], "");
+  if (argc < 2) exit_with_usage(argv[0], "no data directory given");
+  if (strcmp(argv[1], "--help") == 0 || strcmp(argv[1], "-h") == 0) {
+    exit_with_usage(argv[0], "");
+  }
+  // A missing data directory is made and filled with gigabytes, so an option
+  // in its place must not become one.
+  if (argv[1][0] == '-') {
+    exit_with_usage(argv[0], std::string("the data directory comes first, "
+                                         "not ") + argv[1]);
+  }
   bench_setup setup;
   setup.data = argv[1];
   setup.tools.push_back({"themeunpack", THEMEUNPACK_EXECUTABLE});
@@ -341,7 +353,7 @@ int main(int argc, char** argv) {
     } else if (find_bench_profile(argv[i]) != nullptr) {
       profiles.push_back(argv[i]);
     } else {
-      usage_error(argv[0], std::string("unknown argument ") + argv[i]);
+      exit_with_usage(argv[0], std::string("unknown argument ") + argv[i]);
     }
   }
   setup.tools.push_back({"tar", ""});
