@@ -34,21 +34,27 @@ constexpr int DIRECTORY_HANDLE = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
 constexpr const char* TEMPORARY_PREFIX = ".themeunpack-";
 constexpr int TEMPORARY_TRIES = 100;
 
-// The whole buffer is written by one loop, but handed to the kernel at most
-// this much per call. Linux sizes the pages of the new file's cache by the
-// length of each call; up to 32 KiB they come from lists of recently freed
-// memory, larger ones more often from memory a virtual machine's host has taken
-// back, which the host must fault in again. On such a machine a 1.5 GiB file
-// written in 64 KiB calls took a third longer in the median, and in 256 KiB or
-// larger calls erratically several times as long.
+// A large file is written by one loop, but handed to the kernel at most this
+// much per call. Linux sizes the pages of the new file's cache by the length of
+// each call; up to 32 KiB they come from lists of recently freed memory, larger
+// ones more often from memory a virtual machine's host has taken back, which the
+// host must fault in again. On such a machine a 1.5 GiB file written in 64 KiB
+// calls took a third longer in the median, and in 256 KiB or larger calls
+// erratically several times as long.
 constexpr size_t WRITE_CALL_MAX = 32 * 1024;
+
+// A file up to this long is handed over in one call: there the larger pages
+// cost less than the calls and pages they replace (a theme of 150 files of
+// 100 B to 1 MiB unpacked in 6 % less time than in 32 KiB calls).
+constexpr size_t ONE_CALL_MAX = 1024 * 1024;
 
 // Returns 0, or the error of the write that failed.
 int write_fully(int file, const char* data, size_t size) {
+  size_t call_max = size <= ONE_CALL_MAX ? size : WRITE_CALL_MAX;
   // Each call continues where the last stopped; the kernel may also take
   // fewer bytes than it was given.
   while (size > 0) {
-    size_t piece = size < WRITE_CALL_MAX ? size : WRITE_CALL_MAX;
+    size_t piece = size < call_max ? size : call_max;
     ssize_t written = write(file, data, piece);
     if (written < 0 && errno == EINTR) continue;
     if (written < 0) return errno;
