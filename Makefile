@@ -56,7 +56,7 @@ check-install: build
 # leave the same tree. Data go to a temporary directory. An option where the
 # data directory belongs is refused (status 2) before anything is made.
 bench-smoke: build
-	@tools/ensure-packages.sh tar libarchive-tools time
+	@tools/ensure-packages.sh tar libarchive-tools
 	cmake -S . -B $(BUILD) -DTHEMEUNPACK_BENCH=ON
 	cmake --build $(BUILD) -j $(JOBS)
 	bench=$$(cd $(BUILD) && pwd)/bench/themeunpack_bench && \

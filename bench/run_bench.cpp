@@ -9,7 +9,9 @@
 //   themeunpack_bench <data directory> [--rounds N] [--baseline FILE] [profile ...]
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -56,9 +58,10 @@ struct bench_setup {
   std::vector<bench_tool> tools;
 };
 
-// Runs argv in `directory` with its output discarded; returns its status.
+// Runs argv in `directory` with its output discarded; returns its status,
+// and what the process used when `usage` is given.
 int run_command(const std::vector<std::string>& arguments,
-                const std::string& directory) {
+                const std::string& directory, struct rusage* usage = nullptr) {
   std::vector<char*> argv;
   for (const std::string& argument : arguments) {
     argv.push_back(const_cast<char*>(argument.c_str()));
@@ -73,7 +76,9 @@ int run_command(const std::vector<std::string>& arguments,
     _exit(127);
   }
   int status = 0;
-  waitpid(pid, &status, 0);
+  struct rusage used {};
+  wait4(pid, &status, 0, &used);
+  if (usage != nullptr) *usage = used;
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
@@ -102,11 +107,8 @@ std::vector<std::string> command_for(const bench_tool& tool,
           output + "/" + theme_directory_of(profile)};
 }
 
-// GNU time's report: "\tUser time (seconds): 0.01" and so on.
-double time_field(const std::string& report, const std::string& label) {
-  size_t at = report.find(label);
-  if (at == std::string::npos) return 0;
-  return atof(report.c_str() + at + label.size());
+double seconds(const struct timeval& time) {
+  return static_cast<double>(time.tv_sec) + time.tv_usec / 1e6;
 }
 
 bool measure(const bench_tool& tool, const bench_setup& setup,
@@ -116,27 +118,22 @@ bool measure(const bench_tool& tool, const bench_setup& setup,
   if (tool.executable.empty()) {
     mkdir((output + "/" + theme_directory_of(profile)).c_str(), 0755);
   }
-  std::string report_path = setup.scratch + "/time.txt";
-  std::vector<std::string> command = {"/usr/bin/time", "-v", "-o", report_path};
-  for (const std::string& part : command_for(tool, setup, profile, output)) {
-    command.push_back(part);
-  }
+  // The tool is the timed process itself: a wrapper such as time(1) would add
+  // its own start-up, about a tenth of a small profile's run, to every tool.
+  std::vector<std::string> command = command_for(tool, setup, profile, output);
+  struct rusage usage {};
   auto start = std::chrono::steady_clock::now();
-  int status = run_command(command, output);
+  int status = run_command(command, output, &usage);
   auto end = std::chrono::steady_clock::now();
   if (status != 0) {
     fprintf(stderr, "%s failed on %s with status %d\n", tool.label.c_str(),
             profile.c_str(), status);
     return false;
   }
-  std::ifstream file(report_path);
-  std::string report((std::istreambuf_iterator<char>(file)),
-                     std::istreambuf_iterator<char>());
   result->wall = std::chrono::duration<double>(end - start).count();
-  result->user = time_field(report, "User time (seconds): ");
-  result->system = time_field(report, "System time (seconds): ");
-  result->max_rss_kib = static_cast<long>(
-      time_field(report, "Maximum resident set size (kbytes): "));
+  result->user = seconds(usage.ru_utime);
+  result->system = seconds(usage.ru_stime);
+  result->max_rss_kib = usage.ru_maxrss;
   return true;
 }
 
@@ -255,7 +252,7 @@ void print_table(const bench_setup& setup, const std::string& profile,
       system.push_back(run.system * 1000);
       rss = std::max(rss, run.max_rss_kib);
     }
-    printf("| %s | %.1f (%.1f-%.1f) | %s | %s | %.0f | %.0f | %.1f |\n",
+    printf("| %s | %.1f (%.1f-%.1f) | %s | %s | %.1f | %.1f | %.1f |\n",
            tool.label.c_str(), median(wall),
            *std::min_element(wall.begin(), wall.end()),
            *std::max_element(wall.begin(), wall.end()),
