@@ -11,6 +11,7 @@
 #include <string>
 
 #include "unpack/output_tree.h"
+#include "unpack/output_tree_platform.h"
 
 #if defined(__linux__)
 #include <linux/openat2.h>
@@ -186,11 +187,6 @@ int open_parent(output_tree* tree, const char* path, bool make,
   if (start == descriptor(tree->root)) found = 0;
   return walk_directories(*tree, start, path + found, length - found, make,
                           why);
-}
-
-const char* last_component(const char* path) {
-  const char* slash = strrchr(path, '/');
-  return slash == nullptr ? path : slash + 1;
 }
 
 // Links the unnamed file `file` into `directory` as `name`; fails when
@@ -375,26 +371,13 @@ void close_output_tree(output_tree* tree) {
   tree->root = NO_HANDLE;
 }
 
-tree_result make_output_directories(output_tree* tree, const char* path) {
-  tree_result why = tree_result::cannot_write;
-  int directory = open_parent(tree, path, true, &why);
-  if (directory < 0) return why;
-  close_directory(*tree, directory);
-  return tree_result::done;
+native_handle open_output_parent(output_tree* tree, const char* path,
+                                 bool make, tree_result* why) {
+  return open_parent(tree, path, make, why);
 }
 
-tree_result prepare_output(output_tree* tree, const char* path,
-                           bool make_directories) {
-  release_prepared_output(tree);
-  tree_result why = tree_result::cannot_write;
-  int directory = open_parent(tree, path, make_directories, &why);
-  if (directory < 0) return why;
-  tree->held = directory;
-  tree->held_name = last_component(path);
-  if (tree->held_name.empty() || tree->held_name == ".") {
-    return tree_result::cannot_write;
-  }
-  return tree_result::done;
+void close_output_directory(const output_tree& tree, native_handle directory) {
+  close_directory(tree, descriptor(directory));
 }
 
 tree_result check_prepared_output(const output_tree& tree) {
@@ -410,10 +393,4 @@ tree_result write_prepared_output(output_tree* tree, const void* data,
                                       data, size, source_end);
   release_prepared_output(tree);
   return result;
-}
-
-void release_prepared_output(output_tree* tree) {
-  close_directory(*tree, descriptor(tree->held));
-  tree->held = NO_HANDLE;
-  tree->held_name.clear();
 }

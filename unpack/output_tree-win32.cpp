@@ -15,6 +15,7 @@
 
 #include "format/utf16-win32.h"
 #include "unpack/output_tree.h"
+#include "unpack/output_tree_platform.h"
 
 namespace {
 
@@ -181,11 +182,6 @@ HANDLE open_parent(const output_tree& tree, const char* path, bool make,
   return current;
 }
 
-const char* last_component(const char* path) {
-  const char* slash = strrchr(path, '/');
-  return slash == nullptr ? path : slash + 1;
-}
-
 // A new file under a free temporary name in the directory at `directory`.
 HANDLE create_temporary(const std::wstring& directory, std::wstring* path) {
   for (int attempt = 0; attempt < TEMPORARY_TRIES; ++attempt) {
@@ -304,26 +300,13 @@ void close_output_tree(output_tree* tree) {
   tree->root = NO_HANDLE;
 }
 
-tree_result make_output_directories(output_tree* tree, const char* path) {
-  tree_result why = tree_result::cannot_write;
-  HANDLE directory = open_parent(*tree, path, true, &why);
-  if (directory == INVALID_HANDLE_VALUE) return why;
-  close_directory(*tree, directory);
-  return tree_result::done;
+native_handle open_output_parent(output_tree* tree, const char* path,
+                                 bool make, tree_result* why) {
+  return native(open_parent(*tree, path, make, why));
 }
 
-tree_result prepare_output(output_tree* tree, const char* path,
-                           bool make_directories) {
-  release_prepared_output(tree);
-  tree_result why = tree_result::cannot_write;
-  HANDLE directory = open_parent(*tree, path, make_directories, &why);
-  if (directory == INVALID_HANDLE_VALUE) return why;
-  tree->held = native(directory);
-  tree->held_name = last_component(path);
-  if (tree->held_name.empty() || tree->held_name == ".") {
-    return tree_result::cannot_write;
-  }
-  return tree_result::done;
+void close_output_directory(const output_tree& tree, native_handle directory) {
+  close_directory(tree, handle_of(directory));
 }
 
 tree_result check_prepared_output(const output_tree& tree) {
@@ -343,10 +326,4 @@ tree_result write_prepared_output(output_tree* tree, const void* data,
                                       tree->held_name, data, size);
   release_prepared_output(tree);
   return result;
-}
-
-void release_prepared_output(output_tree* tree) {
-  if (tree->held != NO_HANDLE) close_directory(*tree, handle_of(tree->held));
-  tree->held = NO_HANDLE;
-  tree->held_name.clear();
 }
