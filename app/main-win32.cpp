@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "app/run_unpacker.h"
-#include "format/utf16-win32.h"
+#include "text/utf16-win32.h"
 
 int wmain(int argc, wchar_t** argv) {
   _setmode(_fileno(stdout), _O_BINARY);

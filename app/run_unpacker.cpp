@@ -3,13 +3,15 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "app/console.h"
 #include "format/theme_file.h"
+#include "tree/output_tree.h"
+#include "unpack/block_output.h"
 #include "unpack/extract_entries.h"
 #include "unpack/extract_ptf.h"
 #include "unpack/messages.h"
-#include "unpack/output_tree.h"
 #include "unpack/theme_directory.h"
 #include "unpack/theme_info.h"
 
@@ -28,18 +30,18 @@ int print_usage(const char* program_name) {
 // follows can be trusted then), had_errors when anything was skipped. The theme
 // file is closed at the end.
 phase_result run_phases(const theme_file& theme, output_tree* tree,
-                        const char* argument) {
+                        const copy_buffer& buffer, const char* argument) {
   uint32_t file_count = 0;
   phase_result report = write_theme_info(theme, tree, &file_count);
   phase_result files = report == phase_result::cannot_read
                            ? report
-                           : extract_entries(theme, tree, file_count);
+                           : extract_entries(theme, tree, buffer, file_count);
   if (files == phase_result::cannot_read) {
     fclose(theme.stream);
     return phase_result::cannot_read;
   }
   // The PTF phase closes the theme file itself, whatever happens.
-  phase_result image = extract_ptf(theme, tree, argument);
+  phase_result image = extract_ptf(theme, tree, buffer, argument);
   if (image != phase_result::ok) return image;
   bool clean = report == phase_result::ok && files == phase_result::ok;
   return clean ? phase_result::ok : phase_result::had_errors;
@@ -83,12 +85,18 @@ int run_unpacker(const char* argument) {
   // user's files there.
   std::string directory = theme_directory_name(argument);
   output_tree tree;
-  if (!open_output_tree(directory.c_str(), PATCH_DIRECTORY, theme, &tree)) {
+  file_identity theme_identity;
+  if (!theme_file_identity(theme, &theme_identity.device, &theme_identity.inode) ||
+      !open_output_tree(directory.c_str(), PATCH_DIRECTORY, theme_identity,
+                        &tree)) {
     printf(CANNOT_CREATE_DIRECTORY, directory.c_str());
     fclose(theme.stream);
     return RUN_FAILED;
   }
-  phase_result outcome = run_phases(theme, &tree, argument);
+  // Every block is copied through this one buffer, made before any output.
+  std::vector<unsigned char> buffer(COPY_BUFFER_SIZE);
+  phase_result outcome =
+      run_phases(theme, &tree, copy_buffer{buffer.data(), buffer.size()}, argument);
   close_output_tree(&tree);
   if (outcome == phase_result::cannot_read) {
     fputs(CANNOT_READ_THEME, stdout);

@@ -1,32 +1,6 @@
 #include "format/theme_file.h"
 
-#include <cstdlib>
-#include <limits>
-
 #include "format/theme_source.h"
-
-namespace {
-
-data_result copy_theme_block(const theme_file& theme, uint64_t offset,
-                             uint64_t length, theme_block* block) {
-  if (length > std::numeric_limits<size_t>::max()) {
-    return data_result::out_of_memory;
-  }
-  // malloc(0) may return null; an empty block is still an ordinary result.
-  auto* buffer = static_cast<unsigned char*>(malloc(length ? length : 1));
-  if (buffer == nullptr) return data_result::out_of_memory;
-  if (length > 0 && !read_theme_bytes(theme, offset, buffer, length)) {
-    free(buffer);
-    return data_result::outside_file;
-  }
-  block->bytes = buffer;
-  block->offset = offset;
-  block->length = length;
-  block->storage = buffer;
-  return data_result::read;
-}
-
-}  // namespace
 
 uint32_t theme_u32_at(const unsigned char* bytes) {
   return static_cast<uint32_t>(bytes[0]) |
@@ -132,32 +106,4 @@ bool read_theme_entries(const theme_file& theme, uint32_t file_count,
 bool theme_range_fits(const theme_file& theme, uint64_t offset,
                       uint64_t length) {
   return offset <= theme.length && length <= theme.length - offset;
-}
-
-data_result read_theme_data(const theme_file& theme, uint64_t offset,
-                            uint64_t length, theme_block* block) {
-  *block = theme_block{};
-  if (!theme_range_fits(theme, offset, length)) {
-    return data_result::outside_file;
-  }
-  if (length >= MAPPED_BLOCK_MIN_LENGTH) {
-    switch (map_theme_bytes(theme, offset, length, block)) {
-      case map_result::mapped:
-        return data_result::read;
-      case map_result::no_memory:
-        return data_result::out_of_memory;
-      case map_result::not_mappable:
-        break;  // a file that cannot be mapped is read the ordinary way
-    }
-  }
-  return copy_theme_block(theme, offset, length, block);
-}
-
-void release_theme_data(theme_block* block) {
-  if (block->mapping_length > 0) {
-    unmap_theme_bytes(*block);
-  } else {
-    free(block->storage);
-  }
-  *block = theme_block{};
 }

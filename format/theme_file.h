@@ -121,40 +121,15 @@ bool read_theme_entries(const theme_file& theme, uint32_t file_count,
 bool theme_range_fits(const theme_file& theme, uint64_t offset,
                       uint64_t length);
 
-enum class data_result {
-  read,
-  outside_file,   // the range reaches past the end, or the read came up short
-  out_of_memory,  // no buffer of that length could be allocated
-};
+// Reads exactly `length` bytes at `offset` into `bytes`; false when they cannot
+// all be read (past the end of the file, or an I/O error).
+bool read_theme_bytes(const theme_file& theme, uint64_t offset, void* bytes,
+                      size_t length);
 
-// Blocks at least this long are mapped from the theme file instead of copied
-// into a heap buffer: the copy would cost a second pass through memory and the
-// faulting-in of fresh pages, which for large blocks outweighs setting up the
-// mapping. Smaller blocks reuse heap memory that is already in place.
-constexpr uint64_t MAPPED_BLOCK_MIN_LENGTH = 1024 * 1024;
-
-// A block of the theme file, held whole. `bytes` points at its `length` bytes
-// inside `storage`: a heap buffer when `mapping_length` is 0, otherwise a
-// read-only private mapping of the theme file, page-aligned, of that length.
-// Nothing in this program reads a mapped block itself; it is only handed to
-// write(), so a theme file that shrinks during the run makes that write fail
-// with EFAULT rather than stop the program with SIGBUS.
-struct theme_block {
-  const unsigned char* bytes = nullptr;
-  uint64_t offset = 0;  // where the bytes lie in the theme file
-  uint64_t length = 0;
-  void* storage = nullptr;
-  size_t mapping_length = 0;
-};
-
-// Reads the `length` bytes at `offset` whole into `block` (an empty block for
-// 0). On `read` the block is the caller's to release_theme_data(); otherwise it
-// holds nothing.
-data_result read_theme_data(const theme_file& theme, uint64_t offset,
-                            uint64_t length, theme_block* block);
-
-// Frees or unmaps a block from read_theme_data and leaves it empty.
-void release_theme_data(theme_block* block);
+// Where the theme file lies on its volume, so that nothing is ever written
+// over it. Returns false when that cannot be learnt.
+bool theme_file_identity(const theme_file& theme, uint64_t* device,
+                         uint64_t* inode);
 
 // Little-endian 32-bit value of four bytes.
 uint32_t theme_u32_at(const unsigned char* bytes);

@@ -1,4 +1,4 @@
-#include <sys/mman.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -42,35 +42,11 @@ bool read_theme_bytes(const theme_file& theme, uint64_t offset, void* bytes,
   return true;
 }
 
-map_result map_theme_bytes(const theme_file& theme, uint64_t offset,
-                           uint64_t length, theme_block* block) {
-  // A mapping starts on a page boundary; the block begins `lead` bytes in.
-  auto page = static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
-  uint64_t start = offset - offset % page;
-  uint64_t lead = offset - start;
-  if (length > std::numeric_limits<size_t>::max() - lead) {
-    return map_result::no_memory;
-  }
-  auto mapping_length = static_cast<size_t>(lead + length);
-  void* mapping = mmap(nullptr, mapping_length, PROT_READ, MAP_PRIVATE,
-                       fileno(theme.stream), static_cast<off_t>(start));
-  if (mapping == MAP_FAILED) {
-    return errno == ENOMEM ? map_result::no_memory : map_result::not_mappable;
-  }
-#ifdef MADV_POPULATE_READ
-  // Mapping every page now, in one pass, costs far less than the faults the
-  // write would otherwise take page by page. Where the kernel cannot, those
-  // faults simply happen; nothing depends on the result.
-  madvise(mapping, mapping_length, MADV_POPULATE_READ);
-#endif
-  block->bytes = static_cast<const unsigned char*>(mapping) + lead;
-  block->offset = offset;
-  block->length = length;
-  block->storage = mapping;
-  block->mapping_length = mapping_length;
-  return map_result::mapped;
-}
-
-void unmap_theme_bytes(const theme_block& block) {
-  munmap(block.storage, block.mapping_length);
+bool theme_file_identity(const theme_file& theme, uint64_t* device,
+                         uint64_t* inode) {
+  struct stat status;
+  if (fstat(fileno(theme.stream), &status) != 0) return false;
+  *device = static_cast<uint64_t>(status.st_dev);
+  *inode = static_cast<uint64_t>(status.st_ino);
+  return true;
 }

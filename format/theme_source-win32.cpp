@@ -1,8 +1,11 @@
+#include <io.h>
+#include <windows.h>
+
 #include <cstdio>
 #include <string>
 
 #include "format/theme_source.h"
-#include "format/utf16-win32.h"
+#include "text/utf16-win32.h"
 
 FILE* open_theme_stream(const char* path) {
   std::wstring wide;
@@ -30,10 +33,12 @@ bool read_theme_bytes(const theme_file& theme, uint64_t offset, void* bytes,
   return fread(bytes, 1, length, theme.stream) == length;
 }
 
-// Large blocks are read into memory like small ones here.
-map_result map_theme_bytes(const theme_file&, uint64_t, uint64_t,
-                           theme_block*) {
-  return map_result::not_mappable;
+bool theme_file_identity(const theme_file& theme, uint64_t* device,
+                         uint64_t* inode) {
+  auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(theme.stream)));
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(handle, &info)) return false;
+  *device = info.dwVolumeSerialNumber;
+  *inode = static_cast<uint64_t>(info.nFileIndexHigh) << 32 | info.nFileIndexLow;
+  return true;
 }
-
-void unmap_theme_bytes(const theme_block&) {}

@@ -207,9 +207,9 @@ TEST_F(HostileTree, PlantedThingsAreReplacedOrRefusedNeverWrittenThrough) {
 }
 
 // The theme file itself at an output path, found there through the theme
-// directory, small or large enough to be mapped: never overwritten or removed.
+// directory, small or copied in many pieces: never overwritten or removed.
 TEST_F(HostileTree, TheThemeFileIsNeverAnOutput) {
-  for (uint64_t size : {uint64_t{40}, MAPPED_BLOCK_MIN_LENGTH + 7}) {
+  for (uint64_t size : {uint64_t{40}, uint64_t{(1u << 20) + 7}}) {
     scratch_directory scratch;
     ASSERT_EQ(mkdir((scratch / "a_ctf").c_str(), 0755), 0);
     ASSERT_EQ(mkdir((scratch / "a_ptf").c_str(), 0755), 0);

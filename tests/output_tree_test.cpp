@@ -1,4 +1,4 @@
-#include "unpack/output_tree.h"
+#include "tree/output_tree.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -20,37 +20,42 @@ TEST(LeadsOutside, RefusesDotDotComponentsOnEitherSeparator) {
   }
 }
 
-// A tree opened in a scratch directory over a small theme file in it.
+// A tree opened in a scratch directory, protecting a small theme file in it.
 class OutputTree : public ::testing::Test {
  protected:
   void SetUp() override {
     write_file(scratch_ / "t.ctf", build_theme({}).bytes);
-    ASSERT_EQ(open_theme_file((scratch_ / "t.ctf").c_str(), &theme_),
-              open_result::opened);
+    struct stat status {};
+    ASSERT_EQ(stat((scratch_ / "t.ctf").c_str(), &status), 0);
+    file_identity theme{static_cast<uint64_t>(status.st_dev),
+                        static_cast<uint64_t>(status.st_ino)};
     ASSERT_EQ(chdir(scratch_.path().c_str()), 0);
-    ASSERT_TRUE(open_output_tree("out", "patch-only", theme_, &tree_));
+    ASSERT_TRUE(open_output_tree("out", "patch-only", theme, &tree_));
   }
   void TearDown() override {
     close_output_tree(&tree_);
-    fclose(theme_.stream);
     ASSERT_EQ(chdir("/"), 0);
   }
-  // Without the early look at the name, so that the write's own checks are
-  // what refuses.
-  tree_result write(const char* path, const std::string& data) {
-    tree_result prepared = prepare_output(&tree_, path, true);
-    if (prepared != tree_result::done) {
-      release_prepared_output(&tree_);
-      return prepared;
+  // Staged, appended in two pieces and published; the first failure is the
+  // result.
+  tree_result write(const char* path, const std::string& data,
+                    stage_mode mode = stage_mode::make_directories) {
+    staged_output output;
+    tree_result result = stage_output(&tree_, path, mode, &output);
+    size_t half = data.size() / 2;
+    if (result == tree_result::done) {
+      result = append_output(&output, data.data(), half);
     }
-    return write_prepared_output(&tree_, data.data(), data.size(), 0);
+    if (result == tree_result::done) {
+      result = append_output(&output, data.data() + half, data.size() - half);
+    }
+    return result == tree_result::done ? publish_output(&output) : result;
   }
   std::string at(const std::string& name) const {
     return scratch_ / ("out/" + name);
   }
 
   scratch_directory scratch_;
-  theme_file theme_;
   output_tree tree_;
 };
 
@@ -65,23 +70,67 @@ TEST_F(OutputTree, WritesNewAndReplacesOldFilesExactly) {
   EXPECT_EQ(snapshot_tree(scratch_ / "out"), expected);
 }
 
-TEST_F(OutputTree, RefusesLinksAndTheThemeFileAndLeavesNothingOnFailure) {
+// The tree keeps its promises whoever calls it: every refusal is its own,
+// not the caller's, and leaves nothing behind, outside or in.
+TEST_F(OutputTree, RefusesWhatWouldLeaveItOrReplaceWhatItMustNot) {
   scratch_directory outside;
+  ASSERT_EQ(mkdir((scratch_ / "escaped").c_str(), 0755), 0);
   ASSERT_EQ(symlink(outside.path().c_str(), at("link").c_str()), 0);
+  ASSERT_EQ(symlink("patch-only", at("inner").c_str()), 0);
   ASSERT_EQ(link((scratch_ / "t.ctf").c_str(), at("input").c_str()), 0);
   write_file(at("file"), "kept");
-  EXPECT_EQ(write("./link/x", "x"), tree_result::through_link);
-  EXPECT_EQ(write("./link", "x"), tree_result::through_link);
-  EXPECT_EQ(write("./input", "x"), tree_result::theme_file);
-  EXPECT_EQ(write("./file/x", "x"), tree_result::cannot_write);
-  EXPECT_EQ(write("./patch-only", "x"), tree_result::cannot_write);
-  EXPECT_EQ(write("./t/", "x"), tree_result::cannot_write);
+  const struct {
+    const char* path;
+    tree_result expected;
+  } refusals[] = {
+      {"..", tree_result::leads_outside},
+      {"../escaped", tree_result::leads_outside},
+      {"./../escaped", tree_result::leads_outside},
+      {"./a/../../escaped", tree_result::leads_outside},
+      {"./a/..", tree_result::leads_outside},
+      {"..\\escaped", tree_result::leads_outside},
+      {"./escaped/..\\x", tree_result::leads_outside},
+      {"./link/x", tree_result::through_link},
+      {"./link", tree_result::through_link},
+      {"./inner/x", tree_result::through_link},  // a link that stays inside
+      {"./inner", tree_result::through_link},
+      {"./input", tree_result::protected_file},
+      {"./file/x", tree_result::cannot_write},
+      {"./patch-only", tree_result::cannot_write},
+      {"./t/", tree_result::cannot_write},
+      {"./t/.", tree_result::cannot_write},
+  };
+  for (const auto& refusal : refusals) {
+    for (stage_mode mode : {stage_mode::make_directories, stage_mode::check_name}) {
+      EXPECT_EQ(write(refusal.path, "x", mode), refusal.expected) << refusal.path;
+    }
+  }
   EXPECT_TRUE(snapshot_tree(outside.path()).empty());
+  EXPECT_TRUE(snapshot_tree(scratch_ / "escaped").empty());
   tree written = snapshot_tree(scratch_ / "out");
-  EXPECT_EQ(written.size(), 5u);  // what was there, and "t" made on the way
+  EXPECT_EQ(written.size(), 6u);  // what was there, and "t" made on the way
   EXPECT_EQ(written.at("file"), "kept");
   EXPECT_EQ(written.at("t"), DIRECTORY_MARK);
   EXPECT_EQ(read_file(scratch_ / "t.ctf"), build_theme({}).bytes);
+}
+
+// An output that is not published, after any number of pieces, leaves every
+// name as it was and no file under any other name.
+TEST_F(OutputTree, UnpublishedOutputsLeaveNothing) {
+  write_file(at("old"), "old");
+  for (int pieces : {0, 1, 3}) {
+    for (const char* path : {"old", "./new", "./d/new"}) {
+      staged_output output;
+      ASSERT_EQ(stage_output(&tree_, path, stage_mode::make_directories, &output),
+                tree_result::done);
+      for (int i = 0; i < pieces; ++i) {
+        ASSERT_EQ(append_output(&output, "piece", 5), tree_result::done);
+      }
+    }
+  }
+  tree expected = {{"patch-only", DIRECTORY_MARK}, {"d", DIRECTORY_MARK},
+                   {"old", "old"}};
+  EXPECT_EQ(snapshot_tree(scratch_ / "out"), expected);
 }
 
 }  // namespace

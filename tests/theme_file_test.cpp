@@ -191,59 +191,32 @@ TEST(ThemeTable, MayFillTheWholeFile) {
   EXPECT_EQ(last.size, 0x62626262u);
 }
 
-std::string block_text(const theme_block& block) {
-  return std::string(reinterpret_cast<const char*>(block.bytes), block.length);
-}
-
-TEST(ReadThemeData, ReadsExactRangesAndRefusesOthers) {
+TEST(ThemeRangeFits, ChecksTheWholeRangeIn64Bits) {
   theme_blueprint blueprint;
   blueprint.files = {{"/a", "payload"}};
   built_theme built = build_theme(blueprint);
   opened_theme opened(built.bytes);
   const theme_file& theme = opened.theme();
-  theme_block block;
-
-  ASSERT_EQ(read_theme_data(theme, built.records[0].offset, 7, &block),
-            data_result::read);
-  EXPECT_EQ(block_text(block), "payload");
-  release_theme_data(&block);
-
-  // An empty block is an ordinary result, even at the very end.
-  ASSERT_EQ(read_theme_data(theme, theme.length, 0, &block), data_result::read);
-  EXPECT_EQ(block.length, 0u);
-  release_theme_data(&block);
-
-  EXPECT_EQ(read_theme_data(theme, theme.length - 1, 2, &block),
-            data_result::outside_file);
-  EXPECT_EQ(block.bytes, nullptr);
-  EXPECT_EQ(read_theme_data(theme, theme.length + 1, 0, &block),
-            data_result::outside_file);
+  EXPECT_TRUE(theme_range_fits(theme, built.records[0].offset, 7));
+  // An empty range is an ordinary one, even at the very end.
+  EXPECT_TRUE(theme_range_fits(theme, theme.length, 0));
+  EXPECT_FALSE(theme_range_fits(theme, theme.length - 1, 2));
+  EXPECT_FALSE(theme_range_fits(theme, theme.length + 1, 0));
   // offset + size would wrap to a small number in 32 bits.
-  EXPECT_EQ(read_theme_data(theme, 0xFFFFFFF0u, 0x20, &block),
-            data_result::outside_file);
+  EXPECT_FALSE(theme_range_fits(theme, 0xFFFFFFF0u, 0x20));
+  EXPECT_FALSE(theme_range_fits(theme, 1, UINT64_MAX));
 }
 
-TEST(ReadThemeData, LargeBlocksAreMappedFromAnyOffset) {
-  // Offsets off every page boundary, and a block that ends the data.
-  std::string large(MAPPED_BLOCK_MIN_LENGTH + 4096 + 3, '\0');
-  for (size_t i = 0; i < large.size(); ++i) large[i] = static_cast<char>(i * 7);
+TEST(ReadThemeBytes, ReadsExactlyOrFails) {
   theme_blueprint blueprint;
-  blueprint.ptf_body = "odd";
-  blueprint.files = {{"/large", large}, {"/tail", "t"}};
+  blueprint.files = {{"/a", "payload"}};
   built_theme built = build_theme(blueprint);
   opened_theme opened(built.bytes);
-  theme_block block;
-  for (uint64_t shift : {0, 1, 4095, 4096}) {
-    uint64_t offset = built.records[0].offset + shift;
-    uint64_t length = large.size() - shift;
-    ASSERT_EQ(read_theme_data(opened.theme(), offset, length, &block),
-              data_result::read);
-    EXPECT_GT(block.mapping_length, 0u);
-    EXPECT_TRUE(block_text(block) == built.bytes.substr(offset, length))
-        << "shift " << shift;
-    release_theme_data(&block);
-    EXPECT_EQ(block.storage, nullptr);
-  }
+  char bytes[8] = {};
+  ASSERT_TRUE(read_theme_bytes(opened.theme(), built.records[0].offset, bytes, 7));
+  EXPECT_STREQ(bytes, "payload");
+  // A read that would come up short is a failure, not a partial result.
+  EXPECT_FALSE(read_theme_bytes(opened.theme(), opened.theme().length - 3, bytes, 4));
 }
 
 TEST(ReadThemeU32, IsLittleEndian) {

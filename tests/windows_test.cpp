@@ -13,7 +13,7 @@
 #include "format/theme_file.h"
 #include "tests/test_support.h"
 #include "tools/theme_builder.h"
-#include "unpack/output_names.h"
+#include "tree/output_names.h"
 
 namespace {
 

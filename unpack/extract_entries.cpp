@@ -7,7 +7,7 @@
 
 #include "unpack/block_output.h"
 #include "unpack/messages.h"
-#include "unpack/output_names.h"
+#include "tree/output_names.h"
 
 namespace {
 
@@ -22,17 +22,20 @@ constexpr patch_redirect PATCH_REDIRECTS[] = {
      "./patch-only/vshmain.prx.patch"},
 };
 
-// Finds where the entry goes and makes its directories. A link on the way is
-// met before anything is made for the entry (unless another process races the
+// Stages the entry's output and makes its directories. A refusal is met
+// before anything is made for the entry (unless another process races the
 // tool), so a refused entry leaves no trace. A diverted entry still has its own
 // directories made, so both paths count, and what stands at its patch's name
 // is looked at first, so that a refused patch is not announced. Any other
 // entry's name is looked at only when its file is named: in a fresh theme
 // directory almost every name is new.
-tree_result prepare_entry(output_tree* tree, const char* output_path,
-                          const patch_redirect* redirect) {
-  if (redirect == nullptr) return prepare_output(tree, output_path, true);
-  tree_result target = prepare_checked_output(tree, redirect->patch_path);
+tree_result stage_entry(output_tree* tree, const char* output_path,
+                        const patch_redirect* redirect, staged_output* output) {
+  if (redirect == nullptr) {
+    return stage_output(tree, output_path, stage_mode::make_directories, output);
+  }
+  tree_result target =
+      stage_output(tree, redirect->patch_path, stage_mode::check_name, output);
   if (output_refused(target)) return target;
   // Directories that cannot be made show when the file in them cannot be.
   tree_result directories = make_output_directories(tree, output_path);
@@ -41,33 +44,25 @@ tree_result prepare_entry(output_tree* tree, const char* output_path,
 
 // Returns false when the entry was skipped or could not be written.
 bool extract_entry(const theme_file& theme, output_tree* tree,
-                   const theme_entry& entry) {
+                   const copy_buffer& buffer, const theme_entry& entry) {
   char output_path[OUTPUT_PATH_SIZE];
   form_output_path(entry.name, output_path);
-  if (leads_outside(output_path)) {
-    print_about(SKIP_OUTSIDE_DIRECTORY, entry.name);
-    return false;
-  }
-  if (platform_cannot_hold(output_path)) {
-    print_about(SKIP_NOT_ON_WINDOWS, entry.name);
-    return false;
-  }
   const patch_redirect* redirect = find_patch_redirect(output_path);
-  tree_result target = prepare_entry(tree, output_path, redirect);
+  staged_output output;
+  tree_result target = stage_entry(tree, output_path, redirect, &output);
   if (output_refused(target)) {
-    release_prepared_output(tree);
     return report_output(target, output_path, entry.name);
   }
-
-  theme_block data;
-  if (!load_theme_block(theme, entry.offset, entry.size, entry.name, &data)) {
-    release_prepared_output(tree);
+  if (!theme_range_fits(theme, entry.offset, entry.size)) {
+    print_about(SKIP_OUTSIDE_FILE, entry.name);
     return false;
   }
   const char* target_path = select_output_path(output_path);
-  bool written = save_theme_block(tree, target, target_path, entry.name, data);
-  release_theme_data(&data);
-  return written;
+  if (target != tree_result::done) {
+    return report_output(target, target_path, entry.name);
+  }
+  return save_theme_block(theme, entry.offset, entry.size, buffer, &output,
+                          target_path, entry.name);
 }
 
 }  // namespace
@@ -93,7 +88,7 @@ const char* select_output_path(const char* output_path) {
 }
 
 phase_result extract_entries(const theme_file& theme, output_tree* tree,
-                             uint32_t file_count) {
+                             const copy_buffer& buffer, uint32_t file_count) {
   // Checked first, so a damaged count cannot send the loop over billions of
   // records of garbage.
   if (!theme_table_fits(theme, file_count)) {
@@ -114,7 +109,7 @@ phase_result extract_entries(const theme_file& theme, output_tree* tree,
       }
     }
     for (uint32_t i = 0; i < count; ++i) {
-      if (!extract_entry(theme, tree, batch[i])) clean = false;
+      if (!extract_entry(theme, tree, buffer, batch[i])) clean = false;
     }
     first += count;
   }

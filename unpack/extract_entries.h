@@ -7,7 +7,8 @@
 #include <cstdint>
 
 #include "format/theme_file.h"
-#include "unpack/output_tree.h"
+#include "tree/output_tree.h"
+#include "unpack/block_output.h"
 #include "unpack/phase_result.h"
 
 // An output path is "." followed by the stored name: at most 64 bytes and a NUL.
@@ -23,7 +24,7 @@ struct patch_redirect {
 // Extracts entries 0 .. file_count - 1 in table order and prints the phase's
 // closing line.
 phase_result extract_entries(const theme_file& theme, output_tree* tree,
-                             uint32_t file_count);
+                             const copy_buffer& buffer, uint32_t file_count);
 
 // Forms the output path of a stored name: "." followed by the name, with
 // every separator of the platform made a "/".

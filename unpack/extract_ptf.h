@@ -4,12 +4,13 @@
 #define THEMEUNPACK_UNPACK_EXTRACT_PTF_H
 
 #include "format/theme_file.h"
-#include "unpack/output_tree.h"
+#include "tree/output_tree.h"
+#include "unpack/block_output.h"
 #include "unpack/phase_result.h"
 
 // Writes the PTF file named after `argument` and prints "PTF unpacked OK." when
 // it was written. Closes the theme file whatever happens.
 phase_result extract_ptf(const theme_file& theme, output_tree* tree,
-                         const char* argument);
+                         const copy_buffer& buffer, const char* argument);
 
 #endif

@@ -20,7 +20,6 @@ constexpr const char* SKIP_SYMLINK =
     "Skipping %s: its path goes through a symbolic link.\n";
 constexpr const char* SKIP_OUTSIDE_FILE =
     "Skipping %s: its data lie outside the theme file.\n";
-constexpr const char* SKIP_NO_MEMORY = "Skipping %s: not enough memory.\n";
 constexpr const char* SKIP_THEME_FILE =
     "Skipping %s: it would overwrite the theme file.\n";
 // Printed by Windows builds only.

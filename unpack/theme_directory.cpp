@@ -1,6 +1,6 @@
 #include "unpack/theme_directory.h"
 
-#include "unpack/output_names.h"
+#include "tree/output_names.h"
 
 const char* theme_base_name(const char* argument) {
   return platform_base_name(argument);

@@ -42,26 +42,22 @@ bool report_fields(const theme_file& theme, std::string* report,
 
 phase_result write_theme_info(const theme_file& theme, output_tree* tree,
                               uint32_t* file_count) {
-  tree_result target = prepare_checked_output(tree, THEME_INFO_FILE);
+  staged_output output;
+  tree_result target =
+      stage_output(tree, THEME_INFO_FILE, stage_mode::check_name, &output);
   bool refused = output_refused(target);
   if (refused) report_output(target, THEME_INFO_FILE, THEME_INFO_FILE);
 
-  // The report is made whole in memory and written in one piece, so it is never
-  // seen half-written; the fields are read even when it cannot be written,
-  // since file_count is needed all the same.
+  // The report is made whole in memory and written in one piece; the fields
+  // are read even when it cannot be written, since file_count is needed all
+  // the same.
   std::string report;
-  if (!report_fields(theme, &report, file_count)) {
-    release_prepared_output(tree);
-    return phase_result::cannot_read;
-  }
-  if (refused) {
-    release_prepared_output(tree);
-    return phase_result::had_errors;
-  }
+  if (!report_fields(theme, &report, file_count)) return phase_result::cannot_read;
+  if (refused) return phase_result::had_errors;
   if (target == tree_result::done) {
-    target = write_prepared_output(tree, report.data(), report.size(), 0);
+    target = append_output(&output, report.data(), report.size());
   }
-  release_prepared_output(tree);
+  if (target == tree_result::done) target = publish_output(&output);
   if (!report_output(target, THEME_INFO_FILE, THEME_INFO_FILE)) {
     return phase_result::had_errors;
   }

@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "format/theme_file.h"
-#include "unpack/output_tree.h"
+#include "tree/output_tree.h"
 #include "unpack/phase_result.h"
 
 constexpr const char* THEME_INFO_FILE = "theme info.txt";

@@ -1,4 +1,4 @@
-#include "unpack/output_names.h"
+#include "tree/output_names.h"
 
 // "\" separates like "/", in stored names and in the argument alike, and the
 // names Windows cannot hold are refused before anything is made for them.

@@ -1,6 +1,6 @@
 #include <cstring>
 
-#include "unpack/output_names.h"
+#include "tree/output_names.h"
 
 // Only "/" separates; every other byte, a backslash too, is part of a name,
 // and the file system holds any name.

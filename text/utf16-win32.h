@@ -1,8 +1,8 @@
 // Windows only: text between the UTF-8 the tool works in throughout and the
 // UTF-16 of the wide file API, so no name outside the ANSI code page is lost
 // and no two names collapse into one.
-#ifndef THEMEUNPACK_FORMAT_UTF16_WIN32_H
-#define THEMEUNPACK_FORMAT_UTF16_WIN32_H
+#ifndef THEMEUNPACK_TEXT_UTF16_WIN32_H
+#define THEMEUNPACK_TEXT_UTF16_WIN32_H
 
 #include <string>
 

@@ -1,20 +1,24 @@
 // The confined output tree on POSIX systems: each directory opened with openat
-// from the one above it (or, on Linux, found in one confined openat2 call), and
-// each file made without a name (O_TMPFILE) where the file system can, then
-// linked into place; elsewhere under a temporary name.
+// from the one above it (or, on Linux, found in one confined openat2 call).
+// Each file is made without a name (O_TMPFILE) where the file system can and
+// the process can then link it; elsewhere under a fresh temporary name, which
+// is renamed to the file's own once the file is complete.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <string>
 
-#include "unpack/output_tree.h"
-#include "unpack/output_tree_platform.h"
+#include "tree/output_tree.h"
+#include "tree/output_tree_platform.h"
 
 #if defined(__linux__)
 #include <linux/openat2.h>
+#include <sys/random.h>
 #include <sys/syscall.h>
 #endif
 
@@ -30,41 +34,11 @@ constexpr int DIRECTORY_HANDLE = O_PATH | O_DIRECTORY | O_CLOEXEC;
 constexpr int DIRECTORY_HANDLE = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
 #endif
 
-// Temporary names are tried until one is free; a name planted at one only
-// costs another try.
+// Temporary names carry 64 random bits, so nobody can plant a thing at the
+// next one; a name that is taken all the same only costs another try.
 constexpr const char* TEMPORARY_PREFIX = ".themeunpack-";
 constexpr int TEMPORARY_TRIES = 100;
-
-// A large file is written by one loop, but handed to the kernel at most this
-// much per call. Linux sizes the pages of the new file's cache by the length of
-// each call; up to 32 KiB they come from lists of recently freed memory, larger
-// ones more often from memory a virtual machine's host has taken back, which the
-// host must fault in again. On such a machine a 1.5 GiB file written in 64 KiB
-// calls took a third longer in the median, and in 256 KiB or larger calls
-// erratically several times as long.
-constexpr size_t WRITE_CALL_MAX = 32 * 1024;
-
-// A file up to this long is handed over in one call: there the larger pages
-// cost less than the calls and pages they replace (a theme of 150 files of
-// 100 B to 1 MiB unpacked in 6 % less time than in 32 KiB calls).
-constexpr size_t ONE_CALL_MAX = 1024 * 1024;
-
-// Returns 0, or the error of the write that failed.
-int write_fully(int file, const char* data, size_t size) {
-  size_t call_max = size <= ONE_CALL_MAX ? size : WRITE_CALL_MAX;
-  // Each call continues where the last stopped; the kernel may also take
-  // fewer bytes than it was given.
-  while (size > 0) {
-    size_t piece = size < call_max ? size : call_max;
-    ssize_t written = write(file, data, piece);
-    if (written < 0 && errno == EINTR) continue;
-    if (written < 0) return errno;
-    if (written == 0) return ENOSPC;  // nothing taken and no reason given
-    data += written;
-    size -= static_cast<size_t>(written);
-  }
-  return 0;
-}
+constexpr size_t TEMPORARY_RANDOM_BYTES = 8;
 
 // The tree keeps descriptors in native handles.
 int descriptor(native_handle handle) { return static_cast<int>(handle); }
@@ -73,9 +47,9 @@ void close_directory(const output_tree& tree, int directory) {
   if (directory >= 0 && directory != descriptor(tree.root)) close(directory);
 }
 
-bool is_theme_file(const output_tree& tree, const struct stat& status) {
-  return static_cast<uint64_t>(status.st_dev) == tree.theme_device &&
-         static_cast<uint64_t>(status.st_ino) == tree.theme_inode;
+bool is_protected_file(const output_tree& tree, const struct stat& status) {
+  return static_cast<uint64_t>(status.st_dev) == tree.protected_file.device &&
+         static_cast<uint64_t>(status.st_ino) == tree.protected_file.inode;
 }
 
 // Why `name` in `directory` cannot take a directory or a new file's contents,
@@ -87,7 +61,7 @@ tree_result check_name(const output_tree& tree, int directory,
     return tree_result::done;
   }
   if (S_ISLNK(status.st_mode)) return tree_result::through_link;
-  if (is_theme_file(tree, status)) return tree_result::theme_file;
+  if (is_protected_file(tree, status)) return tree_result::protected_file;
   if (S_ISDIR(status.st_mode)) return tree_result::cannot_write;
   return tree_result::done;
 }
@@ -189,10 +163,42 @@ int open_parent(output_tree* tree, const char* path, bool make,
                           why);
 }
 
+// Fills `bytes` from the system's random source; where it offers none, from
+// the clock, which still changes from one try to the next.
+void random_bytes(unsigned char* bytes, size_t size) {
+#if defined(__linux__)
+  if (getrandom(bytes, size, GRND_NONBLOCK) == static_cast<ssize_t>(size)) return;
+#endif
+  int source = open("/dev/urandom", O_RDONLY | O_CLOEXEC);
+  if (source >= 0) {
+    ssize_t got = read(source, bytes, size);
+    close(source);
+    if (got == static_cast<ssize_t>(size)) return;
+  }
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  auto mixed = static_cast<uint64_t>(now.tv_nsec) * 0x9E3779B97F4A7C15u ^
+               static_cast<uint64_t>(now.tv_sec) ^
+               static_cast<uint64_t>(getpid()) << 32;
+  for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<unsigned char>(mixed >> (8 * (i % 8)));
+}
+
+std::string temporary_name() {
+  unsigned char random[TEMPORARY_RANDOM_BYTES];
+  random_bytes(random, sizeof random);
+  std::string name = TEMPORARY_PREFIX;
+  char hex[3];
+  for (unsigned char byte : random) {
+    snprintf(hex, sizeof hex, "%02x", byte);
+    name += hex;
+  }
+  return name;
+}
+
 // Links the unnamed file `file` into `directory` as `name`; fails when
 // anything already stands there. Linking the descriptor itself is cheaper but
-// needs a privilege most users lack; the process's own view of its
-// descriptors serves everyone.
+// may need a privilege; the process's own view of its descriptors is the
+// other way.
 bool link_unnamed(output_tree* tree, int file, int directory,
                   const char* name) {
 #ifdef AT_EMPTY_PATH
@@ -207,15 +213,22 @@ bool link_unnamed(output_tree* tree, int file, int directory,
          0;
 }
 
-std::string temporary_name(int attempt) {
-  return TEMPORARY_PREFIX + std::to_string(getpid()) + "-" +
-         std::to_string(attempt);
+// Gives the unnamed file `file` a free temporary name in `directory`.
+bool link_temporary(output_tree* tree, int file, int directory,
+                    std::string* name) {
+  for (int attempt = 0; attempt < TEMPORARY_TRIES; ++attempt) {
+    *name = temporary_name();
+    if (link_unnamed(tree, file, directory, name->c_str())) return true;
+    if (errno != EEXIST) return false;
+  }
+  return false;
 }
 
-// Creates a new file under a free temporary name in `directory`.
+// Creates a new file under a free temporary name in `directory`. O_EXCL: a
+// thing planted at the name, a link or a hard link, is never written through.
 int create_temporary(int directory, std::string* name) {
   for (int attempt = 0; attempt < TEMPORARY_TRIES; ++attempt) {
-    *name = temporary_name(attempt);
+    *name = temporary_name();
     int file = openat(directory, name->c_str(),
                       O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                       OUTPUT_FILE_MODE);
@@ -224,15 +237,22 @@ int create_temporary(int directory, std::string* name) {
   return -1;
 }
 
-// Gives the unnamed file `file` a free temporary name in `directory`.
-bool link_temporary(output_tree* tree, int file, int directory,
-                    std::string* name) {
-  for (int attempt = 0; attempt < TEMPORARY_TRIES; ++attempt) {
-    *name = temporary_name(attempt);
-    if (link_unnamed(tree, file, directory, name->c_str())) return true;
-    if (errno != EEXIST) return false;
+// A file without a name, which vanishes with the process if the run is killed
+// before it is complete; -1 where the file system cannot make one.
+int create_unnamed(output_tree* tree, int directory) {
+#ifdef O_TMPFILE
+  if (tree->unnamed_files == ability::no) return -1;
+  int file = openat(directory, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC,
+                    OUTPUT_FILE_MODE);
+  if (file < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
+    tree->unnamed_files = ability::no;
   }
-  return false;
+  return file;
+#else
+  (void)directory;
+  tree->unnamed_files = ability::no;
+  return -1;
+#endif
 }
 
 // Puts the complete file `temporary` in place of what stands at `name`, once
@@ -246,6 +266,28 @@ tree_result replace_with(const output_tree& tree, int directory,
   }
   unlinkat(directory, temporary.c_str(), 0);
   return standing == tree_result::done ? tree_result::cannot_write : standing;
+}
+
+// Moves the complete file `temporary` to `name` where nothing stands; where
+// something does, replaces it as replace_with does. A file system that cannot
+// refuse to replace in the rename itself is asked first what stands there.
+tree_result rename_into_place(output_tree* tree, int directory,
+                              const std::string& temporary, const char* name) {
+#ifdef RENAME_NOREPLACE
+  if (tree->rename_noreplace) {
+    if (renameat2(directory, temporary.c_str(), directory, name,
+                  RENAME_NOREPLACE) == 0) {
+      return tree_result::done;
+    }
+    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) {
+      if (errno == EEXIST) return replace_with(*tree, directory, temporary, name);
+      unlinkat(directory, temporary.c_str(), 0);
+      return tree_result::cannot_write;
+    }
+    tree->rename_noreplace = false;
+  }
+#endif
+  return replace_with(*tree, directory, temporary, name);
 }
 
 // Names a complete unnamed file. A new name is linked to it directly; an
@@ -271,102 +313,55 @@ tree_result name_unnamed(output_tree* tree, int file, int directory,
   return replace_with(*tree, directory, temporary, name);
 }
 
-// Names a complete file written under a temporary name: linked to a new name
-// (which fails when anything stands there), or renamed over an existing one.
-tree_result name_temporary(const output_tree& tree, int file, int directory,
+// Names a complete file written under a temporary name.
+tree_result name_temporary(output_tree* tree, int file, int directory,
                            const std::string& temporary, const char* name) {
-  tree_result result = tree_result::cannot_write;
-  if (close(file) == 0) {
-    if (linkat(directory, temporary.c_str(), directory, name, 0) == 0) {
-      result = tree_result::done;
-    } else if (errno == EEXIST) {
-      return replace_with(tree, directory, temporary, name);
-    }
+  if (close(file) != 0) {
+    unlinkat(directory, temporary.c_str(), 0);
+    return tree_result::cannot_write;
   }
-  unlinkat(directory, temporary.c_str(), 0);
-  return result;
+  return rename_into_place(tree, directory, temporary, name);
 }
 
-// A file without a name, which vanishes with the process if the run is killed
-// before it is complete; -1 where the file system cannot make one.
-int create_unnamed(output_tree* tree, int directory) {
-#ifdef O_TMPFILE
-  if (!tree->unnamed_files) return -1;
-  int file = openat(directory, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC,
-                    OUTPUT_FILE_MODE);
-  if (file < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
-    tree->unnamed_files = false;
+// The first unnamed file of a run is given a temporary name at once, before a
+// byte is written: where that cannot be done (no way to link a descriptor on
+// this system), it is closed, and this file and every later one are made
+// under temporary names instead.
+bool learn_unnamed_files(output_tree* tree, int file, int directory,
+                         std::string* temporary) {
+  if (tree->unnamed_files != ability::unknown) return true;
+  if (link_temporary(tree, file, directory, temporary)) {
+    tree->unnamed_files = ability::yes;
+    return true;
   }
-  return file;
-#else
-  (void)directory;
-  tree->unnamed_files = false;
-  return -1;
-#endif
-}
-
-bool theme_file_shrank(const output_tree& tree, uint64_t source_end) {
-  struct stat status;
-  if (source_end == 0) return false;
-  return fstat(descriptor(tree.theme), &status) != 0 ||
-         static_cast<uint64_t>(status.st_size) < source_end;
-}
-
-tree_result write_and_name(output_tree* tree, int directory, const char* name,
-                           const void* data, size_t size,
-                           uint64_t source_end) {
-  std::string temporary;
-  int file = create_unnamed(tree, directory);
-  if (file < 0) file = create_temporary(directory, &temporary);
-  if (file < 0) return tree_result::cannot_write;
-
-  int error = write_fully(file, static_cast<const char*>(data), size);
-  // A mapped block whose file was cut short inside its last page reads as
-  // zeros there instead of failing: only the file's length tells.
-  if (error == 0 && theme_file_shrank(*tree, source_end)) error = EFAULT;
-  if (error != 0) {
-    close(file);
-    if (!temporary.empty()) unlinkat(directory, temporary.c_str(), 0);
-    return error == EFAULT ? tree_result::source_lost
-                           : tree_result::cannot_write;
-  }
-  if (temporary.empty()) return name_unnamed(tree, file, directory, name);
-  return name_temporary(*tree, file, directory, temporary, name);
+  temporary->clear();
+  close(file);
+  tree->unnamed_files = ability::no;
+  return false;
 }
 
 }  // namespace
 
 bool open_output_tree(const char* name, const char* subdirectory,
-                      const theme_file& theme, output_tree* tree) {
+                      const file_identity& protected_file, output_tree* tree) {
   bool made = mkdir(name, DIRECTORY_MODE) == 0;
-  // The theme directory itself may be a link; everything below it may not.
-  int root = open(name, DIRECTORY_HANDLE);
+  // A theme directory that was there before may be a link; one this run has
+  // just made and finds a link now was swapped for it and is not entered.
+  int root = open(name, DIRECTORY_HANDLE | (made ? O_NOFOLLOW : 0));
   if (root < 0 || fchdir(root) != 0) {
     if (root >= 0) close(root);
     // A directory this run made but cannot use is not left behind.
     if (made) rmdir(name);
     return false;
   }
-  struct stat status;
-  int theme_handle = fileno(theme.stream);
-  if (fstat(theme_handle, &status) != 0) {
-    close(root);
-    return false;
-  }
   *tree = output_tree{};
   tree->root = root;
-  tree->theme = theme_handle;
-  tree->theme_device = static_cast<uint64_t>(status.st_dev);
-  tree->theme_inode = static_cast<uint64_t>(status.st_ino);
-  // An unnamed file is given its name through the process's own view of its
-  // descriptors; without it, files are written under temporary names.
-  tree->unnamed_files = access("/proc/self/fd", X_OK) == 0;
+  tree->protected_file = protected_file;
   mkdirat(root, subdirectory, DIRECTORY_MODE);
   return true;
 }
 
 void close_output_tree(output_tree* tree) {
-  release_prepared_output(tree);
   if (tree->root != NO_HANDLE) close(descriptor(tree->root));
   tree->root = NO_HANDLE;
 }
@@ -380,17 +375,53 @@ void close_output_directory(const output_tree& tree, native_handle directory) {
   close_directory(tree, descriptor(directory));
 }
 
-tree_result check_prepared_output(const output_tree& tree) {
-  if (tree.held == NO_HANDLE) return tree_result::cannot_write;
-  return check_name(tree, descriptor(tree.held), tree.held_name.c_str());
+tree_result check_output_name(const output_tree& tree, native_handle directory,
+                              const std::string& name) {
+  return check_name(tree, descriptor(directory), name.c_str());
 }
 
-tree_result write_prepared_output(output_tree* tree, const void* data,
-                                  size_t size, uint64_t source_end) {
-  if (tree->held == NO_HANDLE) return tree_result::cannot_write;
-  tree_result result = write_and_name(tree, descriptor(tree->held),
-                                      tree->held_name.c_str(),
-                                      data, size, source_end);
-  release_prepared_output(tree);
-  return result;
+tree_result create_output_file(staged_output* output) {
+  output_tree* tree = output->tree;
+  int directory = descriptor(output->directory);
+  int file = create_unnamed(tree, directory);
+  if (file >= 0 && learn_unnamed_files(tree, file, directory, &output->temporary)) {
+    output->file = file;
+    return tree_result::done;
+  }
+  if (tree->unnamed_files != ability::no) return tree_result::cannot_write;
+  file = create_temporary(directory, &output->temporary);
+  if (file < 0) return tree_result::cannot_write;
+  output->file = file;
+  return tree_result::done;
+}
+
+bool write_output_bytes(native_handle file, const void* bytes, size_t size) {
+  const auto* data = static_cast<const char*>(bytes);
+  // The kernel may take fewer bytes than it was given; each call continues
+  // where the last stopped.
+  while (size > 0) {
+    ssize_t written = write(descriptor(file), data, size);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return false;
+    data += written;
+    size -= static_cast<size_t>(written);
+  }
+  return true;
+}
+
+tree_result name_output_file(staged_output* output) {
+  int file = descriptor(output->file);
+  int directory = descriptor(output->directory);
+  if (output->temporary.empty()) {
+    return name_unnamed(output->tree, file, directory, output->name.c_str());
+  }
+  return name_temporary(output->tree, file, directory, output->temporary,
+                        output->name.c_str());
+}
+
+void discard_output_file(staged_output* output) {
+  close(descriptor(output->file));
+  if (!output->temporary.empty()) {
+    unlinkat(descriptor(output->directory), output->temporary.c_str(), 0);
+  }
 }

@@ -2,8 +2,8 @@
 // Windows also takes "\" for a separator and cannot hold some names at all.
 // Its rules are defined here for every platform, so they can be tested on any;
 // output_names-posix.cpp and output_names-win32.cpp say which rules apply.
-#ifndef THEMEUNPACK_UNPACK_OUTPUT_NAMES_H
-#define THEMEUNPACK_UNPACK_OUTPUT_NAMES_H
+#ifndef THEMEUNPACK_TREE_OUTPUT_NAMES_H
+#define THEMEUNPACK_TREE_OUTPUT_NAMES_H
 
 // Windows' rules, on every platform.
 

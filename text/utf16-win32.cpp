@@ -1,4 +1,4 @@
-#include "format/utf16-win32.h"
+#include "text/utf16-win32.h"
 
 #include <windows.h>
 

@@ -1,4 +1,4 @@
-#include "unpack/output_names.h"
+#include "tree/output_names.h"
 
 #include <cctype>
 #include <cstring>

@@ -7,15 +7,17 @@
 // the one that sees a link planted from the host, which looks like what it
 // points to. Files are written under a temporary name and moved to theirs
 // once complete.
-#include <io.h>
+#define _CRT_RAND_S  // rand_s, the system's random source
+#include <stdlib.h>
 #include <windows.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 
-#include "format/utf16-win32.h"
-#include "unpack/output_tree.h"
-#include "unpack/output_tree_platform.h"
+#include "text/utf16-win32.h"
+#include "tree/output_tree.h"
+#include "tree/output_tree_platform.h"
 
 namespace {
 
@@ -25,7 +27,7 @@ constexpr DWORD SHARE_ALL_BUT_DELETE = FILE_SHARE_READ | FILE_SHARE_WRITE;
 constexpr DWORD OPEN_AS_IT_STANDS =
     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT;
 constexpr DWORD WRITE_CALL_MAX = 1024 * 1024;
-constexpr const wchar_t* TEMPORARY_PREFIX = L".themeunpack-";
+constexpr const char* TEMPORARY_PREFIX = ".themeunpack-";
 constexpr int TEMPORARY_TRIES = 100;
 
 HANDLE handle_of(native_handle handle) {
@@ -91,11 +93,12 @@ bool identity_of(HANDLE handle, uint64_t* volume, uint64_t* index) {
   return true;
 }
 
-bool is_theme_file(const output_tree& tree, HANDLE handle) {
+bool is_protected_file(const output_tree& tree, HANDLE handle) {
   uint64_t volume = 0;
   uint64_t index = 0;
-  return identity_of(handle, &volume, &index) && volume == tree.theme_device &&
-         index == tree.theme_inode;
+  return identity_of(handle, &volume, &index) &&
+         volume == tree.protected_file.device &&
+         index == tree.protected_file.inode;
 }
 
 std::wstring root_path(const output_tree& tree) {
@@ -118,8 +121,8 @@ tree_result check_path(const output_tree& tree, const std::wstring& path) {
   if (is_name_surrogate(standing) ||
       !lies_below(final_path(standing), root_path(tree))) {
     result = tree_result::through_link;
-  } else if (is_theme_file(tree, standing)) {
-    result = tree_result::theme_file;
+  } else if (is_protected_file(tree, standing)) {
+    result = tree_result::protected_file;
   } else if (is_directory(standing)) {
     result = tree_result::cannot_write;
   }
@@ -182,33 +185,43 @@ HANDLE open_parent(const output_tree& tree, const char* path, bool make,
   return current;
 }
 
-// A new file under a free temporary name in the directory at `directory`.
-HANDLE create_temporary(const std::wstring& directory, std::wstring* path) {
+
+// Temporary names carry 64 random bits, so nobody can plant a thing at the
+// next one; a name that is taken all the same only costs another try.
+std::string temporary_name() {
+  std::string name = TEMPORARY_PREFIX;
+  char hex[9];
+  for (int half = 0; half < 2; ++half) {
+    unsigned int random = 0;
+    if (rand_s(&random) != 0) random = GetTickCount() ^ GetCurrentProcessId();
+    snprintf(hex, sizeof hex, "%08x", random);
+    name += hex;
+  }
+  return name;
+}
+
+std::wstring path_in(HANDLE directory, const std::string& name) {
+  std::wstring wide;
+  if (!utf16_from_utf8(name, &wide)) return {};
+  std::wstring directory_path = final_path(directory);
+  if (directory_path.empty()) return {};
+  return directory_path + L"\\" + wide;
+}
+
+// A new file under a free temporary name in `directory`.
+HANDLE create_temporary(HANDLE directory, std::string* name) {
   for (int attempt = 0; attempt < TEMPORARY_TRIES; ++attempt) {
-    *path = directory + L"\\" + TEMPORARY_PREFIX +
-            std::to_wstring(GetCurrentProcessId()) + L"-" +
-            std::to_wstring(attempt);
-    HANDLE file = CreateFileW(path->c_str(), GENERIC_WRITE, 0, nullptr,
+    *name = temporary_name();
+    std::wstring path = path_in(directory, *name);
+    if (path.empty()) break;
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr,
                               CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file != INVALID_HANDLE_VALUE) return file;
     DWORD error = GetLastError();
     if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) break;
   }
+  name->clear();
   return INVALID_HANDLE_VALUE;
-}
-
-bool write_fully(HANDLE file, const char* data, size_t size) {
-  while (size > 0) {
-    DWORD piece = size < WRITE_CALL_MAX ? static_cast<DWORD>(size)
-                                        : WRITE_CALL_MAX;
-    DWORD written = 0;
-    if (!WriteFile(file, data, piece, &written, nullptr) || written == 0) {
-      return false;
-    }
-    data += written;
-    size -= written;
-  }
-  return true;
 }
 
 // Moves the complete file at `temporary` to `target`: to a new name directly,
@@ -234,34 +247,10 @@ tree_result name_temporary(const output_tree& tree,
   return standing == tree_result::done ? tree_result::cannot_write : standing;
 }
 
-tree_result write_and_name(const output_tree& tree, HANDLE directory,
-                           const std::string& name, const void* data,
-                           size_t size) {
-  std::wstring wide_name;
-  if (!utf16_from_utf8(name, &wide_name)) return tree_result::cannot_write;
-  std::wstring directory_path = final_path(directory);
-  std::wstring temporary;
-  HANDLE file = create_temporary(directory_path, &temporary);
-  if (file == INVALID_HANDLE_VALUE) return tree_result::cannot_write;
-  if (!lies_below(final_path(file), root_path(tree))) {
-    CloseHandle(file);
-    DeleteFileW(temporary.c_str());
-    return tree_result::through_link;
-  }
-  bool written = write_fully(file, static_cast<const char*>(data), size);
-  // A full disk may show only when the file is closed.
-  if (!CloseHandle(file)) written = false;
-  if (!written) {
-    DeleteFileW(temporary.c_str());
-    return tree_result::cannot_write;
-  }
-  return name_temporary(tree, temporary, directory_path + L"\\" + wide_name);
-}
-
 }  // namespace
 
 bool open_output_tree(const char* name, const char* subdirectory,
-                      const theme_file& theme, output_tree* tree) {
+                      const file_identity& protected_file, output_tree* tree) {
   std::wstring wide_name;
   std::wstring wide_subdirectory;
   if (!utf16_from_utf8(name, &wide_name) ||
@@ -269,16 +258,15 @@ bool open_output_tree(const char* name, const char* subdirectory,
     return false;
   }
   bool made = CreateDirectoryW(wide_name.c_str(), nullptr) != 0;
-  // The theme directory itself may be a link; everything below it may not.
+  // A theme directory that was there before may be a link; one this run has
+  // just made and finds a link now was swapped for it and is not entered.
+  DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (made ? FILE_FLAG_OPEN_REPARSE_POINT : 0);
   HANDLE root = CreateFileW(wide_name.c_str(), FILE_READ_ATTRIBUTES,
                             SHARE_ALL_BUT_DELETE, nullptr, OPEN_EXISTING,
-                            FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  uint64_t volume = 0;
-  uint64_t index = 0;
-  auto theme_handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(theme.stream)));
+                            flags, nullptr);
   if (root == INVALID_HANDLE_VALUE || !is_directory(root) ||
-      final_path(root).empty() || !SetCurrentDirectoryW(wide_name.c_str()) ||
-      !identity_of(theme_handle, &volume, &index)) {
+      (made && is_name_surrogate(root)) || final_path(root).empty() ||
+      !SetCurrentDirectoryW(wide_name.c_str())) {
     if (root != INVALID_HANDLE_VALUE) CloseHandle(root);
     // A directory this run made but cannot use is not left behind.
     if (made) RemoveDirectoryW(wide_name.c_str());
@@ -286,16 +274,13 @@ bool open_output_tree(const char* name, const char* subdirectory,
   }
   *tree = output_tree{};
   tree->root = native(root);
-  tree->theme = native(theme_handle);
-  tree->theme_device = volume;
-  tree->theme_inode = index;
+  tree->protected_file = protected_file;
   CreateDirectoryW((final_path(root) + L"\\" + wide_subdirectory).c_str(),
                    nullptr);
   return true;
 }
 
 void close_output_tree(output_tree* tree) {
-  release_prepared_output(tree);
   if (tree->root != NO_HANDLE) CloseHandle(handle_of(tree->root));
   tree->root = NO_HANDLE;
 }
@@ -309,21 +294,54 @@ void close_output_directory(const output_tree& tree, native_handle directory) {
   close_directory(tree, handle_of(directory));
 }
 
-tree_result check_prepared_output(const output_tree& tree) {
-  std::wstring name;
-  if (tree.held == NO_HANDLE || !utf16_from_utf8(tree.held_name, &name)) {
-    return tree_result::cannot_write;
-  }
-  return check_path(tree, final_path(handle_of(tree.held)) + L"\\" + name);
+tree_result check_output_name(const output_tree& tree, native_handle directory,
+                              const std::string& name) {
+  std::wstring path = path_in(handle_of(directory), name);
+  if (path.empty()) return tree_result::cannot_write;
+  return check_path(tree, path);
 }
 
-// Blocks are never mapped here, so the theme file cannot shrink under one
-// while it is written: `source_end` has nothing to check.
-tree_result write_prepared_output(output_tree* tree, const void* data,
-                                  size_t size, uint64_t) {
-  if (tree->held == NO_HANDLE) return tree_result::cannot_write;
-  tree_result result = write_and_name(*tree, handle_of(tree->held),
-                                      tree->held_name, data, size);
-  release_prepared_output(tree);
-  return result;
+tree_result create_output_file(staged_output* output) {
+  HANDLE directory = handle_of(output->directory);
+  HANDLE file = create_temporary(directory, &output->temporary);
+  if (file == INVALID_HANDLE_VALUE) return tree_result::cannot_write;
+  output->file = native(file);
+  if (!lies_below(final_path(file), root_path(*output->tree))) {
+    return tree_result::through_link;
+  }
+  return tree_result::done;
+}
+
+bool write_output_bytes(native_handle file, const void* bytes, size_t size) {
+  const auto* data = static_cast<const char*>(bytes);
+  while (size > 0) {
+    DWORD piece = size < WRITE_CALL_MAX ? static_cast<DWORD>(size)
+                                        : WRITE_CALL_MAX;
+    DWORD written = 0;
+    if (!WriteFile(handle_of(file), data, piece, &written, nullptr) ||
+        written == 0) {
+      return false;
+    }
+    data += written;
+    size -= written;
+  }
+  return true;
+}
+
+tree_result name_output_file(staged_output* output) {
+  HANDLE directory = handle_of(output->directory);
+  std::wstring temporary = path_in(directory, output->temporary);
+  std::wstring target = path_in(directory, output->name);
+  // A full disk may show only when the file is closed.
+  if (!CloseHandle(handle_of(output->file)) || target.empty()) {
+    DeleteFileW(temporary.c_str());
+    return tree_result::cannot_write;
+  }
+  return name_temporary(*output->tree, temporary, target);
+}
+
+void discard_output_file(staged_output* output) {
+  CloseHandle(handle_of(output->file));
+  std::wstring temporary = path_in(handle_of(output->directory), output->temporary);
+  if (!temporary.empty()) DeleteFileW(temporary.c_str());
 }
