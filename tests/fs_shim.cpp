@@ -11,6 +11,16 @@
 //     with SIGKILL before any byte of it is written.
 //   SHIM_NO_UNNAMED=1: files without a name (O_TMPFILE) cannot be made, as on
 //     a file system that does not offer them.
+//   SHIM_NO_EMPTY_PATH=1: a descriptor cannot be linked itself (AT_EMPTY_PATH),
+//     as for a user without the privilege on older kernels.
+//   SHIM_NO_PROC=1: nothing can be linked through /proc, as where it is not
+//     mounted.
+//   SHIM_NO_LINK=1: no hard link can be made at all (EPERM), as on FAT.
+//   SHIM_NO_NOREPLACE=1: a rename cannot be told not to replace (EINVAL).
+//   SHIM_PLANT_AT_TEMPORARY=path: just before the tool first creates a file
+//     under a temporary name, a hard link to `path` is planted at that name.
+//   SHIM_CUT_FILE=path, SHIM_CUT_AT=N: just before the first read whose range
+//     holds byte N, the file at `path` is cut short to N bytes.
 // The plain and the 64-bit names of each call are defined separately here, so
 // the headers must not rename one into the other.
 #undef _FILE_OFFSET_BITS
@@ -19,6 +29,7 @@
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/types.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -104,6 +115,25 @@ int open64(const char* path, int flags, ...) {
       flags);
 }
 
+bool is_temporary_name(const char* path) {
+  const char* base = strrchr(path, '/');
+  base = base == nullptr ? path : base + 1;
+  return strncmp(base, ".themeunpack-", 13) == 0;
+}
+
+// Plants a hard link to SHIM_PLANT_AT_TEMPORARY where the tool is about to
+// create a file under a temporary name.
+void plant_at_temporary(int directory, const char* path, int flags) {
+  static bool done = false;
+  const char* planted = getenv("SHIM_PLANT_AT_TEMPORARY");
+  if (done || planted == nullptr || (flags & O_CREAT) == 0 ||
+      !is_temporary_name(path)) {
+    return;
+  }
+  done = true;
+  syscall(SYS_linkat, AT_FDCWD, planted, directory, path, 0);
+}
+
 bool refuse_unnamed(int flags) {
   if ((flags & O_TMPFILE) != O_TMPFILE || env_number("SHIM_NO_UNNAMED") == 0) {
     return false;
@@ -119,6 +149,7 @@ int openat(int directory, const char* path, int flags, ...) {
   va_end(arguments);
   count_call();
   if (refuse_unnamed(flags)) return -1;
+  plant_at_temporary(directory, path, flags);
   return track(next<int (*)(int, const char*, int, mode_t)>("openat")(
                    directory, path, flags, mode),
                flags);
@@ -131,6 +162,7 @@ int openat64(int directory, const char* path, int flags, ...) {
   va_end(arguments);
   count_call();
   if (refuse_unnamed(flags)) return -1;
+  plant_at_temporary(directory, path, flags);
   return track(next<int (*)(int, const char*, int, mode_t)>("openat64")(
                    directory, path, flags, mode),
                flags);
@@ -195,6 +227,14 @@ int fstatat64(int directory, const char* path, struct stat64* status,
 int linkat(int from_directory, const char* from, int to_directory,
            const char* to, int flags) {
   count_call();
+  bool refused =
+      env_number("SHIM_NO_LINK") != 0 ||
+      ((flags & AT_EMPTY_PATH) != 0 && env_number("SHIM_NO_EMPTY_PATH") != 0) ||
+      (strncmp(from, "/proc/", 6) == 0 && env_number("SHIM_NO_PROC") != 0);
+  if (refused) {
+    errno = env_number("SHIM_NO_LINK") != 0 ? EPERM : ENOENT;
+    return -1;
+  }
   return next<int (*)(int, const char*, int, const char*, int)>("linkat")(
       from_directory, from, to_directory, to, flags);
 }
@@ -206,6 +246,17 @@ int renameat(int from_directory, const char* from, int to_directory,
       from_directory, from, to_directory, to);
 }
 
+int renameat2(int from_directory, const char* from, int to_directory,
+              const char* to, unsigned int flags) {
+  count_call();
+  if (flags != 0 && env_number("SHIM_NO_NOREPLACE") != 0) {
+    errno = EINVAL;
+    return -1;
+  }
+  return next<int (*)(int, const char*, int, const char*, unsigned int)>(
+      "renameat2")(from_directory, from, to_directory, to, flags);
+}
+
 int unlinkat(int directory, const char* path, int flags) {
   count_call();
   return next<int (*)(int, const char*, int)>("unlinkat")(directory, path,
@@ -215,6 +266,32 @@ int unlinkat(int directory, const char* path, int flags) {
 int unlink(const char* path) {
   count_call();
   return next<int (*)(const char*)>("unlink")(path);
+}
+
+// Cuts SHIM_CUT_FILE short at SHIM_CUT_AT before the first read that would
+// reach that byte.
+void cut_before_read(off_t offset, size_t size) {
+  static bool cut = false;
+  const char* path = getenv("SHIM_CUT_FILE");
+  long at = env_number("SHIM_CUT_AT");
+  if (cut || path == nullptr || at < offset ||
+      at >= offset + static_cast<off_t>(size)) {
+    return;
+  }
+  cut = true;
+  syscall(SYS_truncate, path, at);
+}
+
+ssize_t pread(int file, void* data, size_t size, off_t offset) {
+  cut_before_read(offset, size);
+  return next<ssize_t (*)(int, void*, size_t, off_t)>("pread")(file, data, size,
+                                                              offset);
+}
+
+ssize_t pread64(int file, void* data, size_t size, off64_t offset) {
+  cut_before_read(static_cast<off_t>(offset), size);
+  return next<ssize_t (*)(int, void*, size_t, off64_t)>("pread64")(
+      file, data, size, offset);
 }
 
 ssize_t write(int file, const void* data, size_t size) {

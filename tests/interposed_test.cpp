@@ -42,6 +42,50 @@ std::string wrong_contents(const std::string& theme_bytes, const tree& written) 
   return "";
 }
 
+// The ways the tool can give a complete file its name, each forced by what
+// the shim refuses, and whether a run killed mid-write may leave a file under
+// a temporary name on it.
+struct write_route {
+  const char* name;
+  std::vector<std::string> refused;
+  bool temporary_may_remain;
+};
+
+const write_route WRITE_ROUTES[] = {
+    {"unnamed files linked by descriptor", {}, false},
+    {"unnamed files linked through /proc", {"SHIM_NO_EMPTY_PATH=1"}, false},
+    {"unnamed files that cannot be linked",
+     {"SHIM_NO_EMPTY_PATH=1", "SHIM_NO_PROC=1"}, true},
+    {"no unnamed files", {"SHIM_NO_UNNAMED=1"}, true},
+    {"no hard links", {"SHIM_NO_LINK=1"}, true},
+    {"no unnamed files, no hard links (FAT)",
+     {"SHIM_NO_UNNAMED=1", "SHIM_NO_LINK=1"}, true},
+    {"no unnamed files, no hard links, no refusing rename",
+     {"SHIM_NO_UNNAMED=1", "SHIM_NO_LINK=1", "SHIM_NO_NOREPLACE=1"}, true},
+};
+
+std::vector<std::string> route_environment(const write_route& route,
+                                           std::vector<std::string> more = {}) {
+  more.push_back(preload());
+  more.insert(more.end(), route.refused.begin(), route.refused.end());
+  return more;
+}
+
+bool is_temporary(const std::string& path) {
+  size_t base = path.rfind('/');
+  return path.compare(base == std::string::npos ? 0 : base + 1, 13,
+                      ".themeunpack-") == 0;
+}
+
+// The tree without the hard links the shim planted at temporary names.
+tree without_plants(tree written) {
+  for (auto it = written.begin(); it != written.end();) {
+    it = is_temporary(it->first) && it->second == "outside" ? written.erase(it)
+                                                             : std::next(it);
+  }
+  return written;
+}
+
 theme_blueprint swap_theme() {
   theme_blueprint blueprint;
   blueprint.ptf_body = "image";
@@ -52,30 +96,48 @@ theme_blueprint swap_theme() {
 }
 
 // Between any two file-system calls the tool makes, a directory on the way to
-// its entries is swapped for a link to a directory outside: before it is made,
-// after it took its first file, between making a file and naming it. Whatever
-// the point, nothing may land outside, and the run must say what it did.
+// its entries, or the theme directory itself, is swapped for a link to a
+// directory outside that holds the same subdirectories: before it is made,
+// right after, after it took its first file, between making a file and naming
+// it. Whatever the point, nothing may land outside, and the run must say what
+// it did.
 TEST(Interposed, DirectorySwappedForALinkBetweenAnyTwoCalls) {
   std::string bytes = build_theme(swap_theme()).bytes;
-  for (const char* swapped : {"d", "d/sub", "vsh/module", "patch-only"}) {
+  for (const char* swapped : {"", "d", "d/sub", "vsh/module", "patch-only"}) {
     int call = 1;
     for (;; ++call) {
       scratch_directory scratch;
       scratch_directory outside;
+      for (const char* inside : {"d", "d/sub", "sub", "vsh", "vsh/module",
+                                 "module", "patch-only"}) {
+        ASSERT_EQ(mkdir((outside / inside).c_str(), 0755), 0);
+      }
+      const tree outside_before = snapshot_tree(outside.path());
       write_file(scratch / "theme.ctf", bytes);
+      std::string theme_directory = scratch / "theme_ctf";
+      std::string swapped_path =
+          *swapped == '\0' ? theme_directory : theme_directory + "/" + swapped;
       run_options options;
       options.environment = {
           preload(), "SHIM_SWAP_AT=" + std::to_string(call),
-          "SHIM_SWAP_DIR=" + scratch / "theme_ctf/" + swapped,
-          "SHIM_SWAP_TO=" + outside.path(), "SHIM_REPORT=" + scratch / "swapped"};
+          "SHIM_SWAP_DIR=" + swapped_path, "SHIM_SWAP_TO=" + outside.path(),
+          "SHIM_REPORT=" + scratch / "swapped"};
       run_result run = run_tool(scratch.path(), {"theme.ctf"}, options);
       // A run that made fewer calls has been tried at every point.
       if (!exists(scratch / "swapped")) break;
+      // A link that stood before the theme directory was made is a theme
+      // directory of the user's choosing, and is used.
+      if (*swapped == '\0' && !exists(theme_directory + ".moved")) continue;
       SCOPED_TRACE(std::string(swapped) + " swapped at call " +
                    std::to_string(call) + "; output:\n" + run.output);
-      ASSERT_TRUE(snapshot_tree(outside.path()).empty());
+      ASSERT_EQ(snapshot_tree(outside.path()), outside_before);
       EXPECT_EQ(status_problem(run.status, run.output), "");
-      EXPECT_EQ(wrong_contents(bytes, snapshot_tree(scratch / "theme_ctf")), "");
+      // The theme directory moved aside holds what the run wrote.
+      std::string written = *swapped == '\0' ? theme_directory + ".moved"
+                                              : theme_directory;
+      if (exists(written)) {
+        EXPECT_EQ(wrong_contents(bytes, snapshot_tree(written)), "");
+      }
     }
     EXPECT_GT(call, 40) << swapped << ": the shim saw too few calls";
   }
@@ -122,7 +184,9 @@ TEST(Interposed, SecondProcessSwappingDirectoriesInALoop) {
 TEST(Interposed, CloseThatFailsLeavesEveryNameAsItWas) {
   theme_blueprint blueprint = swap_theme();
   std::string bytes = build_theme(blueprint).bytes;
+  for (const write_route& route : WRITE_ROUTES)
   for (bool earlier_run : {false, true}) {
+    SCOPED_TRACE(route.name);
     scratch_directory scratch;
     write_file(scratch / "theme.ctf", bytes);
     if (earlier_run) {
@@ -131,7 +195,7 @@ TEST(Interposed, CloseThatFailsLeavesEveryNameAsItWas) {
     tree before;
     if (earlier_run) before = snapshot_tree(scratch / "theme_ctf");
     run_options options;
-    options.environment = {preload(), "SHIM_FAIL_CLOSE=1"};
+    options.environment = route_environment(route, {"SHIM_FAIL_CLOSE=1"});
     run_result run = run_tool(scratch.path(), {"theme.ctf"}, options);
     EXPECT_EQ(run.output,
               "Cannot write theme info.txt.\n"
@@ -166,6 +230,8 @@ TEST(Interposed, RunKilledMidWriteLeavesNoPartialFile) {
   blueprint.files = {{"/old", std::string(large, 'o')},
                      {"/new", std::string(large, 'n')}};
   std::string bytes = build_theme(blueprint).bytes;
+  for (const write_route& route : WRITE_ROUTES) {
+  SCOPED_TRACE(route.name);
   int killed = 0;
   for (long kill_at = 2;; kill_at += std::max(1L, kill_at / 2)) {
     scratch_directory scratch;
@@ -173,12 +239,14 @@ TEST(Interposed, RunKilledMidWriteLeavesNoPartialFile) {
     ASSERT_EQ(mkdir((scratch / "theme_ctf").c_str(), 0755), 0);
     write_file(scratch / "theme_ctf/old", "from an earlier run");
     run_options options;
-    options.environment = {preload(),
-                           "SHIM_KILL_AT_WRITE=" + std::to_string(kill_at)};
+    options.environment = route_environment(
+        route, {"SHIM_KILL_AT_WRITE=" + std::to_string(kill_at)});
     run_result run = run_tool(scratch.path(), {"theme.ctf"}, options);
     for (const auto& [path, contents] : snapshot_tree(scratch / "theme_ctf")) {
       SCOPED_TRACE(path + " after a kill at write " + std::to_string(kill_at));
-      if (path == "old") {
+      if (is_temporary(path)) {
+        EXPECT_TRUE(route.temporary_may_remain && run.status == -1);
+      } else if (path == "old") {
         EXPECT_TRUE(contents == "from an earlier run" ||
                     contents == std::string(large, 'o'));
       } else if (path == "new") {
@@ -196,36 +264,48 @@ TEST(Interposed, RunKilledMidWriteLeavesNoPartialFile) {
   }
   // Both files take many writes, so many runs were cut short in each.
   EXPECT_GT(killed, 4);
+  }
 }
 
-// Where files cannot be made without a name, they are written under temporary
-// names instead: the same trees, the same replacements, and no temporary name
-// left behind, after a clean run or a failed one.
-TEST(Interposed, WithoutUnnamedFilesTemporaryNamesServeAndVanish) {
+// Every route writes the same trees, replaces the same names, leaves no
+// temporary name behind after a clean run or a failed one, and never writes
+// through a hard link planted at a temporary name.
+TEST(Interposed, EveryWriteRouteWritesTheSameTrees) {
   theme_blueprint blueprint = swap_theme();
   std::string bytes = build_theme(blueprint).bytes;
   scratch_directory reference;
   write_file(reference / "theme.ctf", bytes);
   ASSERT_EQ(run_tool(reference.path(), {"theme.ctf"}).status, 0);
-  tree clean = snapshot_tree(reference / "theme_ctf");
+  const tree clean = snapshot_tree(reference / "theme_ctf");
 
-  scratch_directory scratch;
-  write_file(scratch / "theme.ctf", bytes);
-  run_options options;
-  options.environment = {preload(), "SHIM_NO_UNNAMED=1"};
-  ASSERT_EQ(run_tool(scratch.path(), {"theme.ctf"}, options).status, 0);
-  EXPECT_EQ(snapshot_tree(scratch / "theme_ctf"), clean);
+  for (const write_route& route : WRITE_ROUTES) {
+    SCOPED_TRACE(route.name);
+    scratch_directory scratch;
+    write_file(scratch / "theme.ctf", bytes);
+    write_file(scratch / "outside", "outside");
+    run_options options;
+    options.environment = route_environment(
+        route, {"SHIM_PLANT_AT_TEMPORARY=" + scratch / "outside"});
+    ASSERT_EQ(run_tool(scratch.path(), {"theme.ctf"}, options).status, 0);
+    EXPECT_EQ(without_plants(snapshot_tree(scratch / "theme_ctf")), clean);
+    EXPECT_EQ(read_file(scratch / "outside"), "outside");
+    // Again over the first run's files: every name is replaced.
+    ASSERT_EQ(run_tool(scratch.path(), {"theme.ctf"}, options).status, 0);
+    EXPECT_EQ(without_plants(snapshot_tree(scratch / "theme_ctf")), clean);
 
-  // Over the first run's files, with a FIFO at one name and the writes
-  // limited so that the report alone fails: it keeps the first run's bytes.
-  ASSERT_EQ(unlink((scratch / "theme_ctf/top").c_str()), 0);
-  ASSERT_EQ(mkfifo((scratch / "theme_ctf/top").c_str(), 0644), 0);
-  write_file(scratch / "theme_ctf/theme info.txt", "old report");
-  clean["theme info.txt"] = "old report";
-  options.file_size_limit = 50;
-  run_result run = run_tool(scratch.path(), {"theme.ctf"}, options);
-  EXPECT_EQ(run.output.substr(0, 29), "Cannot write theme info.txt.\n");
-  EXPECT_EQ(snapshot_tree(scratch / "theme_ctf"), clean);
+    // With a FIFO at one name and the writes limited so that the report
+    // alone fails: it keeps the first run's bytes.
+    tree expected = clean;
+    ASSERT_EQ(unlink((scratch / "theme_ctf/top").c_str()), 0);
+    ASSERT_EQ(mkfifo((scratch / "theme_ctf/top").c_str(), 0644), 0);
+    write_file(scratch / "theme_ctf/theme info.txt", "old report");
+    expected["theme info.txt"] = "old report";
+    options.file_size_limit = 50;
+    run_result run = run_tool(scratch.path(), {"theme.ctf"}, options);
+    EXPECT_EQ(run.output.substr(0, 29), "Cannot write theme info.txt.\n");
+    EXPECT_EQ(without_plants(snapshot_tree(scratch / "theme_ctf")), expected);
+    EXPECT_EQ(read_file(scratch / "outside"), "outside");
+  }
 }
 
 }  // namespace

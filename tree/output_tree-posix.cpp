@@ -323,21 +323,22 @@ tree_result name_temporary(output_tree* tree, int file, int directory,
   return rename_into_place(tree, directory, temporary, name);
 }
 
-// The first unnamed file of a run is given a temporary name at once, before a
-// byte is written: where that cannot be done (no way to link a descriptor on
-// this system), it is closed, and this file and every later one are made
-// under temporary names instead.
-bool learn_unnamed_files(output_tree* tree, int file, int directory,
-                         std::string* temporary) {
-  if (tree->unnamed_files != ability::unknown) return true;
-  if (link_temporary(tree, file, directory, temporary)) {
-    tree->unnamed_files = ability::yes;
-    return true;
+// Whether an unnamed file can be given a name here is learnt once, before the
+// first one is written: an empty one is linked at a temporary name and removed
+// again. Where that fails, every file is made under a temporary name instead.
+bool unnamed_files_work(output_tree* tree, int directory) {
+  if (tree->unnamed_files != ability::unknown) {
+    return tree->unnamed_files == ability::yes;
   }
-  temporary->clear();
-  close(file);
-  tree->unnamed_files = ability::no;
-  return false;
+  int probe = create_unnamed(tree, directory);
+  std::string temporary;
+  bool linked = probe >= 0 && link_temporary(tree, probe, directory, &temporary);
+  if (linked) unlinkat(directory, temporary.c_str(), 0);
+  if (probe >= 0) close(probe);
+  if (probe >= 0 || tree->unnamed_files == ability::no) {
+    tree->unnamed_files = linked ? ability::yes : ability::no;
+  }
+  return linked;
 }
 
 }  // namespace
@@ -383,13 +384,12 @@ tree_result check_output_name(const output_tree& tree, native_handle directory,
 tree_result create_output_file(staged_output* output) {
   output_tree* tree = output->tree;
   int directory = descriptor(output->directory);
-  int file = create_unnamed(tree, directory);
-  if (file >= 0 && learn_unnamed_files(tree, file, directory, &output->temporary)) {
-    output->file = file;
-    return tree_result::done;
+  int file = -1;
+  if (unnamed_files_work(tree, directory)) {
+    file = create_unnamed(tree, directory);
+  } else if (tree->unnamed_files == ability::no) {
+    file = create_temporary(directory, &output->temporary);
   }
-  if (tree->unnamed_files != ability::no) return tree_result::cannot_write;
-  file = create_temporary(directory, &output->temporary);
   if (file < 0) return tree_result::cannot_write;
   output->file = file;
   return tree_result::done;
