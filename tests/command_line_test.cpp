@@ -106,12 +106,16 @@ TEST(Usage, PauseReturnsAtOnceAtEndOfInput) {
   EXPECT_EQ(run.status, 255);
 }
 
+// The argument is the user's own, shown exactly as given, control bytes and
+// all.
 TEST(RejectedThemeFile, MissingFileIsNamedAsPassed) {
-  scratch_directory scratch;
-  run_result run = run_tool(scratch.path(), {"no/such theme.ctf"});
-  EXPECT_EQ(run.output, "Theme file no/such theme.ctf not found.\n");
-  EXPECT_EQ(run.status, 255);
-  EXPECT_TRUE(snapshot_tree(scratch.path()).empty());
+  for (std::string argument : {"no/such theme.ctf", "no\x1b[1m\t\xc2\x9b.ctf"}) {
+    scratch_directory scratch;
+    run_result run = run_tool(scratch.path(), {argument});
+    EXPECT_EQ(run.output, "Theme file " + argument + " not found.\n");
+    EXPECT_EQ(run.status, 255);
+    EXPECT_TRUE(snapshot_tree(scratch.path()).empty());
+  }
 }
 
 TEST(RejectedThemeFile, WrongMagicOrShortHeaderCreatesNothing) {
@@ -186,6 +190,21 @@ TEST(ThemeDirectory, NamesFollowTheBaseName) {
         << n.argument;
     EXPECT_EQ(written.size(), 5u) << n.argument;
   }
+}
+
+// A theme directory that is a link before the run is the user's choice of
+// where the theme goes, and is used.
+TEST(ThemeDirectory, ALinkStandingThereBeforeTheRunIsUsed) {
+  if (tool_launcher() != nullptr) {
+    GTEST_SKIP() << "a Linux link looks like its target to Wine";
+  }
+  scratch_directory scratch;
+  scratch_directory elsewhere;
+  write_file(scratch / "theme.ctf", valid_theme());
+  ASSERT_EQ(symlink(elsewhere.path().c_str(), (scratch / "theme_ctf").c_str()), 0);
+  run_result run = run_tool(scratch.path(), {"theme.ctf"});
+  EXPECT_EQ(run.status, 0) << run.output;
+  EXPECT_EQ(snapshot_tree(elsewhere.path()).count("theme.ptf"), 1u);
 }
 
 TEST(ThemeDirectory, ThatCannotBeEnteredEndsTheRunWritingNothing) {

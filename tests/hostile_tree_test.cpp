@@ -20,6 +20,7 @@
 #include "tests/test_support.h"
 #include "tests/unpack_oracle.h"
 #include "tools/theme_builder.h"
+#include "unpack/messages.h"
 
 namespace {
 
@@ -247,7 +248,8 @@ TEST_F(HostileTree, ControlBytesInNamesAreEscapedInMessages) {
   theme_blueprint blueprint;
   blueprint.files = {{"/../\r\x1b[2KFinished OK!\n", "x"},
                      {"/f\x7f\x01", "file"},
-                     {"/f\x7f\x01/x", "under a file"}};
+                     {"/f\x7f\x01/x", "under a file"},
+                     {"/\xc2\x9b" "2J\xe2\x80\xae", "", 0xFFFFFF00u, 5}};
   make_theme(blueprint);
   run_result run = unpack();
   EXPECT_EQ(run.output,
@@ -255,10 +257,41 @@ TEST_F(HostileTree, ControlBytesInNamesAreEscapedInMessages) {
             "Skipping /../\\x0d\\x1b[2KFinished OK!\\x0a: its path leads outside "
             "the theme directory.\n"
             "Cannot write ./f\\x7f\\x01/x.\n"
+            "Skipping /\\xc2\\x9b2J\\xe2\\x80\\xae: its data lie outside the "
+            "theme file.\n"
             "Files unpacked with errors.\n"
             "PTF unpacked OK.\n"
             "Finished with errors.\n");
   EXPECT_EQ(read_file(in_theme("f\x7f\x01")), "file");
+}
+
+// Every control a terminal acts on is escaped, in its raw byte form and in
+// its UTF-8 form; other text, in any script, is shown as it is.
+TEST(ShownName, EscapesEveryControlAndNothingElse) {
+  const struct {
+    const char* name;
+    const char* shown;
+  } rows[] = {
+      {"plain name.txt", "plain name.txt"},
+      {"\r\n\t\x1b\x7f", "\\x0d\\x0a\\x09\\x1b\\x7f"},
+      {"a\x9b" "b", "a\\x9bb"},            // a lone C1 byte
+      {"\x80\x9f", "\\x80\\x9f"},         // lone continuation bytes
+      {"\xa0\xff", "\xa0\xff"},             // other stray bytes stay
+      {"\xc2\x80\xc2\x9b\xc2\x9f", "\\xc2\\x80\\xc2\\x9b\\xc2\\x9f"},  // U+0080-U+009F
+      {"\xc2\xa0\xc3\xa9", "\xc2\xa0\xc3\xa9"},  // U+00A0, U+00E9
+      {"\xe2\x80\xaa\xe2\x80\xae", "\\xe2\\x80\\xaa\\xe2\\x80\\xae"},  // U+202A, U+202E
+      {"\xe2\x81\xa6\xe2\x81\xa9", "\\xe2\\x81\\xa6\\xe2\\x81\\xa9"},  // U+2066, U+2069
+      {"\xe2\x80\xa9\xe2\x80\xaf\xe2\x81\xa5\xe2\x81\xaa",
+       "\xe2\x80\xa9\xe2\x80\xaf\xe2\x81\xa5\xe2\x81\xaa"},  // their neighbours
+      {"\xc2", "\xc2"},                      // a cut sequence is stray bytes
+      {"\xc2\x9b" "1", "\\xc2\\x9b1"},
+      {"\xe2\x80", "\xe2\\x80"},            // cut before its last byte
+      {"\xe0\x82\x9b", "\xe0\\x82\\x9b"},  // an overlong form is no sequence
+      {"\xe6\x97\xa5\xf0\x9f\x98\x80", "\xe6\x97\xa5\xf0\x9f\x98\x80"},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(shown_name(row.name), row.shown) << row.name;
+  }
 }
 
 TEST_F(HostileTree, LostStandardOutputFailsTheRun) {

@@ -308,4 +308,61 @@ TEST(Interposed, EveryWriteRouteWritesTheSameTrees) {
   }
 }
 
+// The theme file cut short while a block is copied, before its first piece,
+// in its middle or before its last byte: the entry is skipped as data outside
+// the file, and what stood at its name stays, on every route.
+TEST(Interposed, ThemeFileCutShortDuringACopy) {
+  const size_t large = 3 * 1024 * 1024 + 5;
+  theme_blueprint blueprint;
+  blueprint.files = {{"/big", std::string(large, 'b')}};
+  built_theme built = build_theme(blueprint);
+  uint64_t start = built.records[0].offset;
+  for (const write_route& route : WRITE_ROUTES)
+  for (uint64_t cut : {start, start + large / 2, start + large - 1}) {
+    SCOPED_TRACE(std::string(route.name) + ", cut at " + std::to_string(cut));
+    scratch_directory scratch;
+    write_file(scratch / "theme.ctf", built.bytes);
+    ASSERT_EQ(mkdir((scratch / "theme_ctf").c_str(), 0755), 0);
+    write_file(scratch / "theme_ctf/big", "from an earlier run");
+    run_options options;
+    options.environment = route_environment(
+        route, {"SHIM_CUT_FILE=" + scratch / "theme.ctf",
+                "SHIM_CUT_AT=" + std::to_string(cut)});
+    run_result run = run_tool(scratch.path(), {"theme.ctf"}, options);
+    EXPECT_EQ(run.output,
+              "Metadata unpacked OK.\n"
+              "Skipping /big: its data lie outside the theme file.\n"
+              "Files unpacked with errors.\n"
+              "PTF unpacked OK.\n"
+              "Finished with errors.\n");
+    tree written = snapshot_tree(scratch / "theme_ctf");
+    EXPECT_EQ(written.size(), 4u);
+    EXPECT_EQ(written["big"], "from an earlier run");
+  }
+}
+
+// A file table cut short during the run, inside the second batch of records:
+// every entry before the first record that cannot be read is still unpacked.
+TEST(Interposed, FileTableCutShortDuringTheRun) {
+  theme_blueprint blueprint;
+  for (int i = 0; i < 199; ++i) {
+    blueprint.files.push_back({"/f" + std::to_string(i), std::to_string(i)});
+  }
+  built_theme built = build_theme(blueprint);
+  const uint64_t record = 72;
+  scratch_directory scratch;
+  write_file(scratch / "theme.ctf", built.bytes);
+  run_options options;
+  options.environment = {
+      preload(), "SHIM_CUT_FILE=" + scratch / "theme.ctf",
+      "SHIM_CUT_AT=" + std::to_string(built.table_offset + 150 * record + 10)};
+  run_result run = run_tool(scratch.path(), {"theme.ctf"}, options);
+  EXPECT_EQ(run.output, "Metadata unpacked OK.\nCannot read the theme file.\n");
+  EXPECT_EQ(run.status, 255);
+  tree written = snapshot_tree(scratch / "theme_ctf");
+  for (int i = 0; i < 199; ++i) {
+    EXPECT_EQ(written.count("f" + std::to_string(i)), i < 150 ? 1u : 0u) << i;
+  }
+}
+
 }  // namespace

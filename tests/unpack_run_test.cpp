@@ -403,9 +403,15 @@ TEST_F(UnpackRun, DoesNotFollowSymbolicLinksBelowTheThemeDirectory) {
   blueprint.files = {{"/vsh/x", "through a link"},
                      {"/vsh/module/paf.prx", "through a link"},
                      {"/linked-file", "onto a link"},
+                     {"/a/b/f", "through a link that stays inside"},
                      {"/ok", "kept"}};
+  // The image lies outside the file too: the link is what is reported.
+  blueprint.ptf_body_length = 0xFFFFFFFFu;
   make_theme(blueprint);
   make_theme_directory();
+  ASSERT_EQ(mkdir(in_theme_directory("c").c_str(), 0755), 0);
+  ASSERT_EQ(mkdir(in_theme_directory("c/b").c_str(), 0755), 0);
+  ASSERT_EQ(symlink("c", in_theme_directory("a").c_str()), 0);
   ASSERT_EQ(symlink(outside.path().c_str(), in_theme_directory("vsh").c_str()), 0);
   ASSERT_EQ(symlink((outside / "target").c_str(),
                     in_theme_directory("linked-file").c_str()), 0);
@@ -419,6 +425,7 @@ TEST_F(UnpackRun, DoesNotFollowSymbolicLinksBelowTheThemeDirectory) {
                             "Skipping /vsh/x" + through +
                             "Skipping /vsh/module/paf.prx" + through +
                             "Skipping /linked-file" + through +
+                            "Skipping /a/b/f" + through +
                             "Files unpacked with errors.\n"
                             "Skipping theme.ptf" + through +
                             "Finished with errors.\n");
@@ -426,7 +433,9 @@ TEST_F(UnpackRun, DoesNotFollowSymbolicLinksBelowTheThemeDirectory) {
   EXPECT_TRUE(snapshot_tree(outside.path()).empty());
   tree expected = {{"patch-only", DIRECTORY_MARK}, {"vsh", "<symlink>"},
                    {"linked-file", "<symlink>"}, {"theme info.txt", "<symlink>"},
-                   {"theme.ptf", "<symlink>"}, {"ok", "kept"}};
+                   {"theme.ptf", "<symlink>"}, {"ok", "kept"},
+                   {"a", "<symlink>"}, {"c", DIRECTORY_MARK},
+                   {"c/b", DIRECTORY_MARK}};
   EXPECT_EQ(written(), expected);
 }
 

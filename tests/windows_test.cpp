@@ -26,13 +26,15 @@ TEST(WindowsNames, RefusesWhatWindowsCannotHold) {
        {"./nul.txt", "./AUX.dat", "./sub/COM1", "./CON", "./con .txt",
         "./LpT9.x", "./CONIN$", "./conout$.log", "./trail.", "./trail ",
         "./dir./x", "./a:b", "./q?", "./s*", "./l<", "./g>", "./p|", "./d\"q",
-        "./tab\there", "./x\\nul", "./bad\xff", "./over\xc0\xaf", "./sur\xed\xa0\x80"}) {
+        "./tab\there", "./x\\nul", "./bad\xff", "./over\xc0\xaf", "./sur\xed\xa0\x80",
+        "./over3\xe0\x80\xaf", "./COM\xc2\xb9", "./lpt\xc2\xb3.txt", "./Com\xc2\xb2 .x"}) {
     EXPECT_TRUE(windows_cannot_hold(path)) << path;
   }
   for (const char* path :
        {"./trail", "./nul2.txt", "./COM10", "./CONSOLE", "./auxiliary",
         "./a/./b", "./a//b", "./.hidden", "./\xc3\xa9t\xc3\xa9", "./\xe6\x97\xa5",
-        "./COM", "./x.y.z"}) {
+        "./COM", "./x.y.z", "./a b", "./ lead", "./COM\xc2\xb9" "x", "./COM\xc2\xb4",
+        "./LPT\xc2\xb9" "0"}) {
     EXPECT_FALSE(windows_cannot_hold(path)) << path;
   }
 }

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <string>
 
+#include "text/utf8.h"
+
 namespace {
 
 constexpr const char* RESERVED_DEVICE_NAMES[] = {"CON", "PRN", "AUX", "NUL",
@@ -20,6 +22,14 @@ bool equal_ignoring_case(const std::string& a, const char* b) {
   return true;
 }
 
+// COM and LPT take a digit, or one of the superscript digits 1, 2 and 3
+// (U+00B9, U+00B2, U+00B3), which Windows reserves as well.
+bool ends_in_device_number(const std::string& stem) {
+  if (stem.size() == 4) return isdigit(static_cast<unsigned char>(stem[3])) != 0;
+  if (stem.size() != 5 || stem[3] != '\xc2') return false;
+  return stem[4] == '\xb9' || stem[4] == '\xb2' || stem[4] == '\xb3';
+}
+
 // The name before its first "." with trailing spaces dropped is what Windows
 // takes for a device: "nul.txt" and "NUL .txt" both name NUL.
 bool is_reserved_device_name(const std::string& component) {
@@ -28,9 +38,7 @@ bool is_reserved_device_name(const std::string& component) {
   for (const char* reserved : RESERVED_DEVICE_NAMES) {
     if (equal_ignoring_case(stem, reserved)) return true;
   }
-  if (stem.size() != 4 || !isdigit(static_cast<unsigned char>(stem[3]))) {
-    return false;
-  }
+  if (!ends_in_device_number(stem)) return false;
   for (const char* numbered : NUMBERED_DEVICE_NAMES) {
     if (equal_ignoring_case(stem.substr(0, 3), numbered)) return true;
   }
@@ -49,30 +57,11 @@ bool component_unusable(const std::string& component) {
   return last == '.' || last == ' ' || is_reserved_device_name(component);
 }
 
-// The length of the UTF-8 sequence a lead byte starts, or 0 for a byte that
-// cannot start one.
-int sequence_length(unsigned char lead) {
-  if (lead < 0x80) return 1;
-  if (lead >= 0xC2 && lead <= 0xDF) return 2;
-  if (lead >= 0xE0 && lead <= 0xEF) return 3;
-  if (lead >= 0xF0 && lead <= 0xF4) return 4;
-  return 0;
-}
-
-// Well-formed UTF-8: no overlong forms, no surrogates, nothing past U+10FFFF.
 bool is_valid_utf8(const char* text) {
   const auto* p = reinterpret_cast<const unsigned char*>(text);
   while (*p != '\0') {
-    int length = sequence_length(*p);
+    size_t length = utf8_sequence_length(p);
     if (length == 0) return false;
-    unsigned char second = length > 1 ? p[1] : 0;
-    if ((*p == 0xE0 && second < 0xA0) || (*p == 0xED && second > 0x9F) ||
-        (*p == 0xF0 && second < 0x90) || (*p == 0xF4 && second > 0x8F)) {
-      return false;
-    }
-    for (int i = 1; i < length; ++i) {
-      if ((p[i] & 0xC0) != 0x80) return false;
-    }
     p += length;
   }
   return true;

@@ -2,25 +2,62 @@
 
 #include <cstdio>
 
+#include "text/utf8.h"
+
 namespace {
 
 constexpr unsigned char FIRST_PRINTED = 0x20;
 constexpr unsigned char DELETE = 0x7F;
+constexpr unsigned char LAST_C1_CONTROL = 0x9F;
+
+// A C1 control (U+0080-U+009F), which some terminals take for the start of an
+// escape sequence, or a control of the text's direction (U+202A-U+202E,
+// U+2066-U+2069), which turns what follows it around on the screen.
+bool is_hidden_control(const unsigned char* sequence, size_t length) {
+  if (length == 2) return sequence[0] == 0xC2 && sequence[1] <= LAST_C1_CONTROL;
+  if (length != 3 || sequence[0] != 0xE2) return false;
+  return (sequence[1] == 0x80 && sequence[2] >= 0xAA && sequence[2] <= 0xAE) ||
+         (sequence[1] == 0x81 && sequence[2] >= 0xA6 && sequence[2] <= 0xA9);
+}
+
+// Bytes 0x80-0x9F on their own are C1 controls to a terminal that does not
+// read UTF-8.
+bool is_escaped_byte(unsigned char byte) {
+  return byte < FIRST_PRINTED || byte == DELETE ||
+         (byte > DELETE && byte <= LAST_C1_CONTROL);
+}
+
+void append_escaped(const unsigned char* bytes, size_t length, std::string* shown) {
+  static const char HEX_DIGITS[] = "0123456789abcdef";
+  for (size_t i = 0; i < length; ++i) {
+    *shown += "\\x";
+    *shown += HEX_DIGITS[bytes[i] >> 4];
+    *shown += HEX_DIGITS[bytes[i] & 0xF];
+  }
+}
 
 }  // namespace
 
 std::string shown_name(const char* name) {
-  static const char HEX_DIGITS[] = "0123456789abcdef";
   std::string shown;
-  for (const char* p = name; *p != '\0'; ++p) {
-    auto byte = static_cast<unsigned char>(*p);
-    if (byte >= FIRST_PRINTED && byte != DELETE) {
-      shown += *p;
+  const auto* p = reinterpret_cast<const unsigned char*>(name);
+  while (*p != '\0') {
+    size_t length = utf8_sequence_length(p);
+    if (length > 1) {
+      if (is_hidden_control(p, length)) {
+        append_escaped(p, length, &shown);
+      } else {
+        shown.append(reinterpret_cast<const char*>(p), length);
+      }
+      p += length;
       continue;
     }
-    shown += "\\x";
-    shown += HEX_DIGITS[byte >> 4];
-    shown += HEX_DIGITS[byte & 0xF];
+    if (is_escaped_byte(*p)) {
+      append_escaped(p, 1, &shown);
+    } else {
+      shown += static_cast<char>(*p);
+    }
+    ++p;
   }
   return shown;
 }
