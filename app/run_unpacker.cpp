@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
-#include <vector>
+#include <memory>
 
 #include "app/console.h"
 #include "format/theme_file.h"
@@ -93,10 +93,11 @@ int run_unpacker(const char* argument) {
     fclose(theme.stream);
     return RUN_FAILED;
   }
-  // Every block is copied through this one buffer, made before any output.
-  std::vector<unsigned char> buffer(COPY_BUFFER_SIZE);
-  phase_result outcome =
-      run_phases(theme, &tree, copy_buffer{buffer.data(), buffer.size()}, argument);
+  // Every block is copied through this one buffer, made before any output;
+  // its pages are touched only as far as the largest block needs.
+  std::unique_ptr<unsigned char[]> buffer(new unsigned char[COPY_BUFFER_SIZE]);
+  phase_result outcome = run_phases(
+      theme, &tree, copy_buffer{buffer.get(), COPY_BUFFER_SIZE}, argument);
   close_output_tree(&tree);
   if (outcome == phase_result::cannot_read) {
     fputs(CANNOT_READ_THEME, stdout);

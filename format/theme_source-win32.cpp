@@ -9,7 +9,8 @@
 
 FILE* open_theme_stream(const char* path) {
   std::wstring wide;
-  if (!utf16_from_utf8(path, &wide)) return nullptr;
+  // In its long form, a path of any length works and "aux.x.ctf" is a file.
+  if (!long_path_from_utf8(path, &wide)) return nullptr;
   // Binary: no CR LF translation and no end of file at byte 0x1A.
   return _wfopen(wide.c_str(), L"rb");
 }

@@ -146,7 +146,8 @@ TEST_F(Windows, BackslashSeparatesComponents) {
 TEST_F(Windows, NamesWindowsCannotHoldAreSkipped) {
   theme_blueprint blueprint;
   const char* refused[] = {"/nul.txt", "/AUX.dat", "/sub/COM1", "/CON",
-                           "/trail.", "/trail ", "/a:b", "/bad\xff"};
+                           "/trail.", "/trail ", "/a:b", "/bad\xff",
+                           "/COM\xc2\xb9", "/LPT\xc2\xb3.txt"};
   for (const char* name : refused) blueprint.files.push_back({name, "x"});
   blueprint.files.push_back({"/trail", "kept"});
   make_theme(blueprint);
@@ -163,6 +164,47 @@ TEST_F(Windows, NamesWindowsCannotHoldAreSkipped) {
   EXPECT_EQ(files.at("trail"), "kept");
   EXPECT_EQ(files.count("sub"), 0u);
   EXPECT_EQ(files.size(), 4u);  // patch-only, the report, the .ptf, trail
+}
+
+// A theme file whose name begins with a device name is an ordinary file, not
+// the device; only the .ptf file, whose name would be one, is skipped.
+TEST_F(Windows, ThemeFilesNamedLikeDevicesAreOrdinaryFiles) {
+  std::string bytes = build_theme({}).bytes;
+  for (const char* name : {"aux.x.ctf", "com1.y.ctf", "nul.z.ctf"}) {
+    scratch_directory scratch;
+    write_file(scratch / name, bytes);
+    run_result run = run_tool(scratch.path(), {name});
+    std::string ptf = std::string(name).substr(0, std::string(name).rfind('.'));
+    EXPECT_EQ(run.output, "Metadata unpacked OK.\nFiles unpacked OK.\nSkipping " +
+                              ptf + ".ptf: its name cannot be used on Windows.\n"
+                              "Finished with errors.\n")
+        << name;
+    std::string directory = name;
+    directory[directory.find('.')] = '_';
+    EXPECT_EQ(snapshot_tree(scratch / directory).count("theme info.txt"), 1u) << name;
+  }
+}
+
+// Paths far longer than the 260 characters Windows once allowed: a working
+// folder just short of that (deeper, and Windows starts no program there), a
+// theme file and outputs well past it.
+TEST_F(Windows, LongPathsWork) {
+  std::string deep = scratch_.path();
+  for (char letter : {'a', 'b'}) {
+    deep += "/" + std::string(100, letter);
+    ASSERT_EQ(mkdir(deep.c_str(), 0755), 0);
+  }
+  std::string far = std::string(120, 'c');
+  ASSERT_EQ(mkdir((deep + "/" + far).c_str(), 0755), 0);
+  std::string long_name = std::string(60, 'n');
+  theme_blueprint blueprint;
+  blueprint.files = {{"/" + long_name, "deep"}};
+  write_file(deep + "/" + far + "/theme.ctf", build_theme(blueprint).bytes);
+  run_result run = run_tool(deep, {far + "/theme.ctf"});
+  EXPECT_EQ(run.output,
+            "Metadata unpacked OK.\nFiles unpacked OK.\nPTF unpacked OK.\n"
+            "Finished OK!\n");
+  EXPECT_EQ(read_file(deep + "/theme_ctf/" + long_name), "deep");
 }
 
 // Names that differ only in case are one file: the later entry wins.

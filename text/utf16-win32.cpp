@@ -14,6 +14,59 @@ bool utf16_from_utf8(const std::string& text, std::wstring* wide) {
                              wide->data(), needed) == needed;
 }
 
+namespace {
+
+// `path` made absolute by Windows' own rules; empty when it cannot be.
+std::wstring full_path(const std::wstring& path) {
+  // GetFullPathNameW says how much room it needs when given too little.
+  std::wstring full(MAX_PATH, L'\0');
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    DWORD got = GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()),
+                                 &full[0], nullptr);
+    if (got == 0) return {};
+    if (got < full.size()) {
+      full.resize(got);
+      return full;
+    }
+    full.assign(got, L'\0');
+  }
+  return {};
+}
+
+bool is_separator(wchar_t c) { return c == L'\\' || c == L'/'; }
+
+}  // namespace
+
+bool long_path_from_utf8(const std::string& path, std::wstring* wide) {
+  std::wstring given;
+  if (!utf16_from_utf8(path, &given) || given.empty()) return false;
+  // Already in its long form, or a device path: taken as it stands.
+  if (given.rfind(L"\\\\?\\", 0) == 0 || given.rfind(L"\\\\.\\", 0) == 0) {
+    *wide = given;
+    return true;
+  }
+  // Only the folder is made absolute by Windows' rules, which would take a
+  // last name such as "aux.x.ctf" for a device; the name is added as it is.
+  size_t base = given.size();
+  while (base > 0 && !is_separator(given[base - 1])) --base;
+  if (base == 0 && given.size() >= 2 && given[1] == L':') base = 2;
+  std::wstring name = given.substr(base);
+  std::wstring folder = given.substr(0, base);
+  if (name == L"." || name == L"..") {
+    folder = given;
+    name.clear();
+  }
+  std::wstring full = full_path(folder.empty() ? L"." : folder);
+  if (full.empty()) return false;
+  if (!name.empty()) {
+    if (!is_separator(full.back())) full += L'\\';
+    full += name;
+  }
+  *wide = full.rfind(L"\\\\", 0) == 0 ? L"\\\\?\\UNC\\" + full.substr(2)
+                                      : L"\\\\?\\" + full;
+  return true;
+}
+
 std::string utf8_from_utf16(const std::wstring& wide) {
   if (wide.empty()) return {};
   auto length = static_cast<int>(wide.size());

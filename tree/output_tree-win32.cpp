@@ -10,10 +10,12 @@
 #define _CRT_RAND_S  // rand_s, the system's random source
 #include <stdlib.h>
 #include <windows.h>
+#include <winternl.h>
 
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "text/utf16-win32.h"
 #include "tree/output_tree.h"
@@ -29,6 +31,10 @@ constexpr DWORD OPEN_AS_IT_STANDS =
 constexpr DWORD WRITE_CALL_MAX = 1024 * 1024;
 constexpr const char* TEMPORARY_PREFIX = ".themeunpack-";
 constexpr int TEMPORARY_TRIES = 100;
+// Room for an object's name: a UNICODE_STRING and the longest path Windows
+// takes, 32,767 UTF-16 units.
+constexpr size_t OBJECT_NAME_ROOM = sizeof(UNICODE_STRING) + 32768 * sizeof(wchar_t);
+constexpr auto OBJECT_NAME_INFORMATION_CLASS = static_cast<OBJECT_INFORMATION_CLASS>(1);
 
 HANDLE handle_of(native_handle handle) {
   return reinterpret_cast<HANDLE>(handle);
@@ -44,16 +50,39 @@ void close_directory(const output_tree& tree, HANDLE directory) {
   }
 }
 
-// Where an open file or directory really is, every link resolved.
+// The object manager's name of what `handle` holds, when it names a drive
+// (\??\Z:\...), in its long form (\\?\Z:\...); empty otherwise.
+// Wine's GetFinalPathNameByHandleW fails past about 260 characters; its
+// object names do not.
+std::wstring object_path(HANDLE handle) {
+  std::vector<unsigned char> buffer(OBJECT_NAME_ROOM);
+  ULONG needed = 0;
+  NTSTATUS status = NtQueryObject(handle, OBJECT_NAME_INFORMATION_CLASS, buffer.data(),
+                                  static_cast<ULONG>(buffer.size()), &needed);
+  if (status != 0) return {};
+  const auto* name = reinterpret_cast<const UNICODE_STRING*>(buffer.data());
+  std::wstring path(name->Buffer, name->Length / sizeof(wchar_t));
+  if (path.rfind(L"\\??\\", 0) != 0 || path.size() < 6 || path[5] != L':') return {};
+  return L"\\\\?\\" + path.substr(4);
+}
+
+// Where an open file or directory really is, every link resolved, in its long
+// form; empty when that cannot be learnt. The query says how much room it
+// needs when given too little, and the path may grow in between.
 std::wstring final_path(HANDLE handle) {
   const DWORD flags = FILE_NAME_NORMALIZED | VOLUME_NAME_DOS;
-  DWORD needed = GetFinalPathNameByHandleW(handle, nullptr, 0, flags);
-  if (needed == 0) return {};
-  std::wstring path(needed, L'\0');
-  DWORD got = GetFinalPathNameByHandleW(handle, &path[0], needed, flags);
-  if (got == 0 || got >= needed) return {};
-  path.resize(got);
-  return path;
+  std::wstring path(MAX_PATH, L'\0');
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    DWORD got = GetFinalPathNameByHandleW(
+        handle, &path[0], static_cast<DWORD>(path.size()), flags);
+    if (got == 0) return object_path(handle);
+    if (got < path.size()) {
+      path.resize(got);
+      return path;
+    }
+    path.assign(got, L'\0');
+  }
+  return {};
 }
 
 // True when `path` lies strictly below `root`; names compare in any case, as
@@ -66,6 +95,15 @@ bool lies_below(const std::wstring& path, const std::wstring& root) {
   auto length = static_cast<int>(root.size());
   return CompareStringOrdinal(path.c_str(), length, root.c_str(), length,
                               TRUE) == CSTR_EQUAL;
+}
+
+enum class placement { inside, outside, unknown };
+
+// Whether what `handle` holds lies below the theme directory at `root`.
+placement place_of(HANDLE handle, const std::wstring& root) {
+  std::wstring path = final_path(handle);
+  if (path.empty() || root.empty()) return placement::unknown;
+  return lies_below(path, root) ? placement::inside : placement::outside;
 }
 
 FILE_ATTRIBUTE_TAG_INFO attributes_of(HANDLE handle) {
@@ -118,9 +156,11 @@ tree_result check_path(const output_tree& tree, const std::wstring& path) {
   HANDLE standing = open_as_it_stands(path, SHARE_ALL);
   if (standing == INVALID_HANDLE_VALUE) return tree_result::done;
   tree_result result = tree_result::done;
-  if (is_name_surrogate(standing) ||
-      !lies_below(final_path(standing), root_path(tree))) {
+  placement place = place_of(standing, root_path(tree));
+  if (is_name_surrogate(standing) || place == placement::outside) {
     result = tree_result::through_link;
+  } else if (place == placement::unknown) {
+    result = tree_result::cannot_write;
   } else if (is_protected_file(tree, standing)) {
     result = tree_result::protected_file;
   } else if (is_directory(standing)) {
@@ -130,21 +170,62 @@ tree_result check_path(const output_tree& tree, const std::wstring& path) {
   return result;
 }
 
-// Opens the directory `name` in the one at `parent` (a final path), making it
-// first when asked.
-HANDLE open_directory(const std::wstring& root, const std::wstring& parent,
-                      const std::wstring& name, bool make, tree_result* why) {
-  std::wstring path = parent + L"\\" + name;
-  if (make) CreateDirectoryW(path.c_str(), nullptr);
+// Makes the directory `name` in the one open as `parent`, found by its handle
+// rather than by a path, and returns a handle to the very directory made
+// (which may be removed through it); INVALID_HANDLE_VALUE when it was not made
+// (something stands there already, or it cannot be).
+HANDLE make_directory_at(HANDLE parent, const std::wstring& name) {
+  UNICODE_STRING relative;
+  relative.Buffer = const_cast<wchar_t*>(name.c_str());
+  relative.Length = static_cast<USHORT>(name.size() * sizeof(wchar_t));
+  relative.MaximumLength = relative.Length;
+  OBJECT_ATTRIBUTES attributes;
+  InitializeObjectAttributes(&attributes, &relative, 0, parent, nullptr);
+  IO_STATUS_BLOCK io{};
+  HANDLE made = INVALID_HANDLE_VALUE;
+  NTSTATUS status = NtCreateFile(
+      &made, FILE_READ_ATTRIBUTES | DELETE | SYNCHRONIZE, &attributes, &io,
+      nullptr, FILE_ATTRIBUTE_NORMAL, SHARE_ALL_BUT_DELETE, FILE_CREATE,
+      FILE_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_FOR_BACKUP_INTENT,
+      nullptr, 0);
+  return status == 0 ? made : INVALID_HANDLE_VALUE;
+}
+
+// Removes the empty directory open as `directory` (with DELETE access), by its
+// handle.
+void remove_directory(HANDLE directory) {
+  FILE_DISPOSITION_INFO disposition{};
+  disposition.DeleteFile = TRUE;
+  SetFileInformationByHandle(directory, FileDispositionInfo, &disposition,
+                             sizeof disposition);
+}
+
+// Opens the directory `name` in the one open as `parent` at the final path
+// `parent_path`, making it first when asked. One this call made and finds
+// outside the theme directory is removed again.
+HANDLE open_directory(const std::wstring& root, HANDLE parent,
+                      const std::wstring& parent_path, const std::wstring& name,
+                      bool make, tree_result* why) {
+  HANDLE made = make ? make_directory_at(parent, name) : INVALID_HANDLE_VALUE;
+  if (made != INVALID_HANDLE_VALUE) {
+    placement place = place_of(made, root);
+    if (place == placement::inside) return made;
+    remove_directory(made);
+    CloseHandle(made);
+    *why = place == placement::outside ? tree_result::through_link
+                                       : tree_result::cannot_write;
+    return INVALID_HANDLE_VALUE;
+  }
+  std::wstring path = parent_path + L"\\" + name;
   HANDLE directory = open_as_it_stands(path, SHARE_ALL_BUT_DELETE);
   if (directory == INVALID_HANDLE_VALUE) {
     *why = tree_result::cannot_write;
     return directory;
   }
-  if (is_name_surrogate(directory) ||
-      !lies_below(final_path(directory), root)) {
+  placement place = place_of(directory, root);
+  if (is_name_surrogate(directory) || place == placement::outside) {
     *why = tree_result::through_link;
-  } else if (!is_directory(directory)) {
+  } else if (place == placement::unknown || !is_directory(directory)) {
     *why = tree_result::cannot_write;
   } else {
     return directory;
@@ -175,8 +256,9 @@ HANDLE open_parent(const output_tree& tree, const char* path, bool make,
     }
     bool converted = utf16_from_utf8(component, &name);
     component.clear();
-    HANDLE next = converted ? open_directory(root, current_path, name, make, why)
-                            : INVALID_HANDLE_VALUE;
+    HANDLE next = converted
+                      ? open_directory(root, current, current_path, name, make, why)
+                      : INVALID_HANDLE_VALUE;
     close_directory(tree, current);
     if (next == INVALID_HANDLE_VALUE) return next;
     current = next;
@@ -253,7 +335,7 @@ bool open_output_tree(const char* name, const char* subdirectory,
                       const file_identity& protected_file, output_tree* tree) {
   std::wstring wide_name;
   std::wstring wide_subdirectory;
-  if (!utf16_from_utf8(name, &wide_name) ||
+  if (!long_path_from_utf8(name, &wide_name) ||
       !utf16_from_utf8(subdirectory, &wide_subdirectory)) {
     return false;
   }
@@ -265,13 +347,16 @@ bool open_output_tree(const char* name, const char* subdirectory,
                             SHARE_ALL_BUT_DELETE, nullptr, OPEN_EXISTING,
                             flags, nullptr);
   if (root == INVALID_HANDLE_VALUE || !is_directory(root) ||
-      (made && is_name_surrogate(root)) || final_path(root).empty() ||
-      !SetCurrentDirectoryW(wide_name.c_str())) {
+      (made && is_name_surrogate(root)) || final_path(root).empty()) {
     if (root != INVALID_HANDLE_VALUE) CloseHandle(root);
     // A directory this run made but cannot use is not left behind.
     if (made) RemoveDirectoryW(wide_name.c_str());
     return false;
   }
+  // Everything below is reached from the theme directory's final path; the
+  // working directory is entered as elsewhere, where Windows allows one that
+  // deep.
+  SetCurrentDirectoryW(wide_name.c_str());
   *tree = output_tree{};
   tree->root = native(root);
   tree->protected_file = protected_file;
@@ -306,10 +391,15 @@ tree_result create_output_file(staged_output* output) {
   HANDLE file = create_temporary(directory, &output->temporary);
   if (file == INVALID_HANDLE_VALUE) return tree_result::cannot_write;
   output->file = native(file);
-  if (!lies_below(final_path(file), root_path(*output->tree))) {
-    return tree_result::through_link;
+  switch (place_of(file, root_path(*output->tree))) {
+    case placement::inside:
+      return tree_result::done;
+    case placement::outside:
+      return tree_result::through_link;
+    case placement::unknown:
+      break;
   }
-  return tree_result::done;
+  return tree_result::cannot_write;
 }
 
 bool write_output_bytes(native_handle file, const void* bytes, size_t size) {

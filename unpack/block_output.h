@@ -15,7 +15,7 @@
 // so memory does not grow with the theme's largest file. Chosen by measurement
 // (BENCHMARKS.md); a build may set another to measure it.
 #ifndef THEMEUNPACK_COPY_BUFFER_KIB
-#define THEMEUNPACK_COPY_BUFFER_KIB 64
+#define THEMEUNPACK_COPY_BUFFER_KIB 256
 #endif
 constexpr size_t COPY_BUFFER_SIZE = size_t{THEMEUNPACK_COPY_BUFFER_KIB} * 1024;
 
