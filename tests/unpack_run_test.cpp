@@ -3,6 +3,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <cstdlib>
+
 #include "format/theme_file.h"
 #include "tests/test_support.h"
 #include "tools/theme_builder.h"
@@ -494,5 +497,67 @@ TEST_F(UnpackRun, EntryLargerThanTheAddressSpaceLimitIsUnpackedWhole) {
   EXPECT_EQ(read_file(scratch_ / "theme_ctf/small"), "fits");
 }
 #endif
+
+// On file systems that have no hard links (FAT and exFAT, here through FUSE on
+// an image file) every file is written all the same, first and over an
+// earlier run, and no temporary name is left. Needs root, /dev/fuse and
+// Debian's fusefat, exfat-fuse, dosfstools and exfatprogs; skipped otherwise.
+TEST(FileSystemsWithoutHardLinks, GetEveryFile) {
+  if (tool_launcher() != nullptr) GTEST_SKIP() << "for the Linux build";
+  if (getuid() != 0 || access("/dev/fuse", R_OK | W_OK) != 0) {
+    GTEST_SKIP() << "mounting an image needs root and /dev/fuse";
+  }
+  const struct {
+    const char* name;
+    const char* make;   // %s: the image
+    const char* mount;  // %s: the image, then the mount point
+  } file_systems[] = {
+      {"FAT16", "mkfs.vfat %s", "fusefat -o rw+ %s %s"},
+      {"exFAT", "mkfs.exfat %s",
+       "device=$(losetup -f --show %s) && mount.exfat-fuse \"$device\" %s"},
+  };
+  theme_blueprint blueprint;
+  blueprint.ptf_body = "image";
+  blueprint.files = {{"/d/sub/a", "a"}, {"/d/b", std::string(300001, 'b')},
+                     {"/vsh/module/paf.prx", "patch"}, {"/empty", ""}};
+  std::string bytes = build_theme(blueprint).bytes;
+  scratch_directory reference;
+  write_file(reference / "theme.ctf", bytes);
+  ASSERT_EQ(run_tool(reference.path(), {"theme.ctf"}).status, 0);
+  const tree expected = snapshot_tree(reference / "theme_ctf");
+
+  for (const auto& file_system : file_systems) {
+    SCOPED_TRACE(file_system.name);
+    scratch_directory scratch;
+    std::string image = scratch / "image";
+    std::string mounted = scratch / "mounted";
+    ASSERT_EQ(mkdir(mounted.c_str(), 0755), 0);
+    char command[1024];
+    snprintf(command, sizeof command, "truncate -s 32M %s && %s > /dev/null 2>&1",
+             image.c_str(), file_system.make);
+    std::string make = command;
+    snprintf(command, sizeof command, make.c_str(), image.c_str());
+    if (system(command) != 0) {
+      GTEST_SKIP() << "cannot make a " << file_system.name << " image";
+    }
+    snprintf(command, sizeof command, file_system.mount, image.c_str(),
+             mounted.c_str());
+    if (system((std::string(command) + " > /dev/null 2>&1").c_str()) != 0) {
+      GTEST_SKIP() << "cannot mount a " << file_system.name << " image";
+    }
+    write_file(mounted + "/theme.ctf", bytes);
+    run_result first = run_tool(mounted, {"theme.ctf"});
+    tree after_first = snapshot_tree(mounted + "/theme_ctf");
+    run_result second = run_tool(mounted, {"theme.ctf"});
+    tree after_second = snapshot_tree(mounted + "/theme_ctf");
+    system(("fusermount -u " + mounted + " > /dev/null 2>&1").c_str());
+    system(("losetup -j " + image + " -O NAME -n | xargs -r -n1 losetup -d").c_str());
+    EXPECT_EQ(first.output, "Metadata unpacked OK.\nUnpacking paf.prx patch...\n"
+                            "Files unpacked OK.\nPTF unpacked OK.\nFinished OK!\n");
+    EXPECT_TRUE(after_first == expected);
+    EXPECT_EQ(second.output, first.output);
+    EXPECT_TRUE(after_second == expected);
+  }
+}
 
 }  // namespace
