@@ -94,7 +94,7 @@ std::vector<std::string> every_message() {
       METADATA_OK,        FILES_OK,             FILES_WITH_ERRORS,
       TABLE_DOES_NOT_FIT, PTF_OK,               CANNOT_READ_THEME,
       SKIP_OUTSIDE_DIRECTORY, SKIP_SYMLINK,     SKIP_OUTSIDE_FILE,
-      CANNOT_WRITE};
+      SKIP_THEME_FILE,    SKIP_NOT_ON_WINDOWS,  CANNOT_WRITE};
   for (const char* module : {"./vsh/module/common_gui.prx",
                              "./vsh/module/paf.prx",
                              "./vsh/module/vshmain.prx"}) {
