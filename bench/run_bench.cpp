@@ -7,7 +7,6 @@
 // itself says how much of that ratio is noise.
 //
 //   themeunpack_bench <data directory> [--rounds N] [--baseline FILE] [profile ...]
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -16,6 +15,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "bench/bench_data.h"
+#include "tools/file_tree.h"
 
 namespace {
 
@@ -88,7 +89,7 @@ void settle() {
   usleep(SETTLE_MICROSECONDS);
 }
 
-void remove_tree(const std::string& path) {
+void remove_output(const std::string& path) {
   run_command({"rm", "-rf", path}, "/");
   settle();
 }
@@ -139,14 +140,7 @@ bool measure(const bench_tool& tool, const bench_setup& setup,
 
 std::vector<std::string> sorted_names(const std::string& path) {
   std::vector<std::string> names;
-  if (DIR* dir = opendir(path.c_str())) {
-    while (dirent* item = readdir(dir)) {
-      std::string name = item->d_name;
-      if (name != "." && name != "..") names.push_back(name);
-    }
-    closedir(dir);
-  }
-  std::sort(names.begin(), names.end());
+  list_directory(path, &names);
   return names;
 }
 
@@ -298,7 +292,7 @@ bool bench_profile_runs(const bench_setup& setup, const std::string& profile,
                            "-" + tool.label;
       measurement result;
       ok = ok && measure(tool, setup, profile, output, &result);
-      if (!keep_outputs) remove_tree(output);
+      if (!keep_outputs) remove_output(output);
       runs[tool.label].push_back(result);
     }
   }

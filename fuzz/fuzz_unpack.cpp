@@ -10,7 +10,6 @@
 //   - the status is 0 exactly when no failure message was printed, and then the
 //     last line is "Finished OK!".
 // A run that hangs (on a FIFO, say) is caught by libFuzzer's own timeout.
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -25,6 +24,7 @@
 
 #include "app/run_unpacker.h"
 #include "tests/unpack_oracle.h"
+#include "tools/file_tree.h"
 
 namespace {
 
@@ -37,14 +37,7 @@ constexpr const char* SENTINEL = "sentinel: must stay as it is\n";
 
 std::string read_whole(const std::string& path) {
   std::string contents;
-  FILE* file = fopen(path.c_str(), "rb");
-  if (file == nullptr) fail("cannot read back " + path);
-  char buffer[4096];
-  size_t got;
-  while ((got = fread(buffer, 1, sizeof buffer, file)) > 0) {
-    contents.append(buffer, got);
-  }
-  fclose(file);
+  if (!read_whole_file(path, &contents)) fail("cannot read back " + path);
   return contents;
 }
 
@@ -56,29 +49,10 @@ void write_whole(const std::string& path, const uint8_t* data, size_t size) {
   fclose(file);
 }
 
-std::vector<std::string> list_directory(const std::string& path) {
+std::vector<std::string> names_in(const std::string& path) {
   std::vector<std::string> names;
-  DIR* dir = opendir(path.c_str());
-  if (dir == nullptr) fail("cannot list " + path);
-  while (dirent* item = readdir(dir)) {
-    std::string name = item->d_name;
-    if (name != "." && name != "..") names.push_back(name);
-  }
-  closedir(dir);
+  if (!list_directory(path, &names)) fail("cannot list " + path);
   return names;
-}
-
-void remove_tree(const std::string& path) {
-  struct stat status;
-  if (lstat(path.c_str(), &status) != 0) return;
-  if (S_ISDIR(status.st_mode)) {
-    for (const std::string& name : list_directory(path)) {
-      remove_tree(path + "/" + name);
-    }
-    rmdir(path.c_str());
-  } else {
-    unlink(path.c_str());
-  }
 }
 
 // What is planted in the theme directory before each run, at names the seeds
@@ -110,7 +84,7 @@ void check_theme_tree(const std::string& root, const std::string& relative,
                       const planted_things& planted,
                       std::vector<std::string>* written) {
   std::string here = relative.empty() ? root : root + "/" + relative;
-  for (const std::string& name : list_directory(here)) {
+  for (const std::string& name : names_in(here)) {
     std::string path = relative.empty() ? name : relative + "/" + name;
     struct stat status;
     if (lstat((root + "/" + path).c_str(), &status) != 0) fail("lstat " + path);
@@ -153,8 +127,8 @@ void check_outside_untouched(const std::string& root) {
   for (const char* sentinel : {"/outer-sentinel", "/work/beside-sentinel"}) {
     if (read_whole(root + sentinel) != SENTINEL) fail("changed: " + std::string(sentinel));
   }
-  if (list_directory(root).size() != 2) fail("something appeared beside work/");
-  for (const std::string& name : list_directory(root + "/work")) {
+  if (names_in(root).size() != 2) fail("something appeared beside work/");
+  for (const std::string& name : names_in(root + "/work")) {
     if (name != "theme.ctf" && name != "beside-sentinel" && name != "theme_ctf") {
       fail("something appeared beside the theme directory: " + name);
     }

@@ -277,10 +277,7 @@ TEST(Interposed, RunKilledMidWriteLeavesNoPartialFile) {
 TEST(Interposed, EveryWriteRouteWritesTheSameTrees) {
   theme_blueprint blueprint = swap_theme();
   std::string bytes = build_theme(blueprint).bytes;
-  scratch_directory reference;
-  write_file(reference / "theme.ctf", bytes);
-  ASSERT_EQ(run_tool(reference.path(), {"theme.ctf"}).status, 0);
-  const tree clean = snapshot_tree(reference / "theme_ctf");
+  const tree clean = reference_tree(bytes);
 
   for (const write_route& route : WRITE_ROUTES) {
     SCOPED_TRACE(route.name);

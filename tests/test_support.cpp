@@ -1,6 +1,5 @@
 #include "tests/test_support.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
@@ -17,37 +16,19 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "tools/file_tree.h"
+
 namespace {
 
 // A run that takes longer than this is hung; it is killed and the test fails.
 constexpr int RUN_TIMEOUT_MS = 120000;
 
-void remove_tree(const std::string& path) {
-  struct stat status;
-  if (lstat(path.c_str(), &status) != 0) return;
-  if (S_ISDIR(status.st_mode)) {
-    chmod(path.c_str(), 0700);
-    if (DIR* dir = opendir(path.c_str())) {
-      while (dirent* item = readdir(dir)) {
-        std::string name = item->d_name;
-        if (name != "." && name != "..") remove_tree(path + "/" + name);
-      }
-      closedir(dir);
-    }
-    rmdir(path.c_str());
-  } else {
-    unlink(path.c_str());
-  }
-}
-
 void snapshot_into(const std::string& root, const std::string& relative,
                    tree* result) {
   std::string here = relative.empty() ? root : root + "/" + relative;
-  DIR* dir = opendir(here.c_str());
-  if (dir == nullptr) throw std::runtime_error("cannot list " + here);
-  while (dirent* item = readdir(dir)) {
-    std::string name = item->d_name;
-    if (name == "." || name == "..") continue;
+  std::vector<std::string> names;
+  if (!list_directory(here, &names)) throw std::runtime_error("cannot list " + here);
+  for (const std::string& name : names) {
     std::string path = relative.empty() ? name : relative + "/" + name;
     std::string full = root + "/" + path;
     struct stat status;
@@ -63,7 +44,6 @@ void snapshot_into(const std::string& root, const std::string& relative,
       (*result)[path] = "<special>";
     }
   }
-  closedir(dir);
 }
 
 // The arguments the tool is started with; under a launcher ("wine"), the
@@ -259,10 +239,18 @@ tree snapshot_tree(const std::string& root) {
 }
 
 std::string read_file(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::ostringstream contents;
-  contents << file.rdbuf();
-  return contents.str();
+  std::string contents;
+  read_whole_file(path, &contents);
+  return contents;
+}
+
+tree reference_tree(const std::string& theme_bytes) {
+  scratch_directory reference;
+  write_file(reference / "theme.ctf", theme_bytes);
+  if (run_tool(reference.path(), {"theme.ctf"}).status != 0) {
+    throw std::runtime_error("the reference run failed");
+  }
+  return snapshot_tree(reference / "theme_ctf");
 }
 
 void write_file(const std::string& path, const std::string& contents) {

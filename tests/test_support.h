@@ -88,6 +88,9 @@ using tree = std::map<std::string, std::string>;
 tree snapshot_tree(const std::string& root);
 constexpr const char* DIRECTORY_MARK = "<dir>";
 
+// The tree a clean run over `theme_bytes` leaves in a fresh directory.
+tree reference_tree(const std::string& theme_bytes);
+
 std::string read_file(const std::string& path);
 void write_file(const std::string& path, const std::string& contents);
 
