@@ -13,8 +13,8 @@
 //     a file system that does not offer them.
 //   SHIM_NO_EMPTY_PATH=1: a descriptor cannot be linked itself (AT_EMPTY_PATH),
 //     as for a user without the privilege on older kernels.
-//   SHIM_NO_PROC=1: nothing can be linked through /proc, as where it is not
-//     mounted.
+//   SHIM_NO_PROC=1: nothing can be linked through /proc, nor found there, as
+//     where it is not mounted.
 //   SHIM_NO_LINK=1: no hard link can be made at all (EPERM), as on FAT.
 //   SHIM_NO_NOREPLACE=1: a rename cannot be told not to replace (EINVAL).
 //   SHIM_PLANT_AT_TEMPORARY=path: just before the tool first creates a file
@@ -178,6 +178,14 @@ long syscall(long number, ...) {
   va_end(arguments);
   count_call();
   return next<long (*)(long, ...)>("syscall")(number, a, b, c, d, e, f);
+}
+
+int access(const char* path, int mode) {
+  if (strncmp(path, "/proc/", 6) == 0 && env_number("SHIM_NO_PROC") != 0) {
+    errno = ENOENT;
+    return -1;
+  }
+  return next<int (*)(const char*, int)>("access")(path, mode);
 }
 
 int mkdir(const char* path, mode_t mode) {

@@ -54,6 +54,7 @@ struct write_route {
 const write_route WRITE_ROUTES[] = {
     {"unnamed files linked by descriptor", {}, false},
     {"unnamed files linked through /proc", {"SHIM_NO_EMPTY_PATH=1"}, false},
+    {"unnamed files linked by descriptor, no /proc", {"SHIM_NO_PROC=1"}, false},
     {"unnamed files that cannot be linked",
      {"SHIM_NO_EMPTY_PATH=1", "SHIM_NO_PROC=1"}, true},
     {"no unnamed files", {"SHIM_NO_UNNAMED=1"}, true},
