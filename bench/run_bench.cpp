@@ -6,7 +6,10 @@
 // the change is measured against what it replaces, and the baseline against
 // itself says how much of that ratio is noise.
 //
-//   themeunpack_bench <data directory> [--rounds N] [--baseline FILE] [profile ...]
+//   themeunpack_bench <data directory> [--rounds N] [--baseline FILE]
+//                     [--also FILE ...] [profile ...]
+// --also adds another themeunpack binary to the same rounds, as for a sweep of
+// build settings; ratios are still taken to GNU tar and to the baseline.
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -22,6 +25,7 @@
 #include <cstring>
 #include <fstream>
 #include <map>
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -282,12 +286,18 @@ bool bench_profile_runs(const bench_setup& setup, const std::string& profile,
   bool keep_outputs = all_outputs <= KEPT_OUTPUTS_MAX_BYTES;
   std::map<std::string, std::vector<measurement>> runs;
   bool ok = true;
-  // Each round starts with the next tool, so that whatever the disk or the
-  // page cache does after one run weighs on every tool alike over the rounds.
+  // Each round starts with the next tool and steps through the tools with
+  // another stride, so that over the rounds every tool follows every other
+  // one: what a run leaves the next (freed memory of the sizes it wrote in, a
+  // disk busy with its removal) weighs on every tool alike. With a fixed order
+  // one tool always followed the same other, and a build that writes in larger
+  // calls than its predecessor ran up to five times as long.
   size_t tools = setup.tools.size();
   for (int round = 0; ok && round < rounds; ++round) {
+    size_t stride = tools > 2 ? 1 + static_cast<size_t>(round) % (tools - 1) : 1;
+    if (std::gcd(stride, tools) != 1) stride = 1;
     for (size_t turn = 0; turn < tools; ++turn) {
-      const bench_tool& tool = setup.tools[(round + turn) % tools];
+      const bench_tool& tool = setup.tools[(round + turn * stride) % tools];
       std::string output = setup.scratch + "/run-" + std::to_string(round) +
                            "-" + tool.label;
       measurement result;
@@ -311,7 +321,7 @@ bool bench_profile_runs(const bench_setup& setup, const std::string& profile,
                                   const std::string& why) {
   if (!why.empty()) fprintf(stderr, "%s: %s\n", program, why.c_str());
   fprintf(why.empty() ? stdout : stderr,
-          "usage: %s <data directory> [--rounds N] [--baseline FILE] "
+          "usage: %s <data directory> [--rounds N] [--baseline FILE] [--also FILE] "
           "[profile ...]\n",
           program);
   exit(why.empty() ? 0 : 2);
@@ -353,6 +363,12 @@ int main(int argc, char** argv) {
     } else if (strcmp(argv[i], "--baseline") == 0 && has_value) {
       setup.tools.push_back({"baseline", argv[++i]});
       setup.tools.push_back({"baseline-again", argv[i]});
+    } else if (strcmp(argv[i], "--also") == 0 && has_value) {
+      // Another build in the same interleaved rounds, labelled by its path
+      // (which also names its output directories, so without a "/").
+      std::string label = argv[++i];
+      std::replace(label.begin(), label.end(), '/', '_');
+      setup.tools.push_back({label, argv[i]});
     } else if (find_bench_profile(argv[i]) != nullptr) {
       profiles.push_back(argv[i]);
     } else {

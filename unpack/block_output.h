@@ -12,10 +12,12 @@
 #include "tree/output_tree.h"
 
 // Every block is copied through one buffer of this size, whatever its length,
-// so memory does not grow with the theme's largest file. Chosen by measurement
-// (BENCHMARKS.md); a build may set another to measure it.
+// so memory does not grow with the theme's largest file. Larger writes get the
+// new file larger pages, which a machine short of free large pages makes far
+// slower; 32 KiB was the steady size (BENCHMARKS.md). A build may set another
+// to measure it.
 #ifndef THEMEUNPACK_COPY_BUFFER_KIB
-#define THEMEUNPACK_COPY_BUFFER_KIB 256
+#define THEMEUNPACK_COPY_BUFFER_KIB 32
 #endif
 constexpr size_t COPY_BUFFER_SIZE = size_t{THEMEUNPACK_COPY_BUFFER_KIB} * 1024;
 
