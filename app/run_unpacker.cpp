@@ -2,8 +2,8 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <string>
 #include <memory>
+#include <string>
 
 #include "app/console.h"
 #include "format/theme_file.h"

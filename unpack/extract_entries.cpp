@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "tree/output_names.h"
 #include "unpack/block_output.h"
 #include "unpack/messages.h"
-#include "tree/output_names.h"
 
 namespace {
 
