@@ -2,22 +2,24 @@
 # Writes NEWS.md as a Debian changelog, compressed as Debian wants it, so the
 # package's changelog never drifts from the project's own:
 #   tools/debian-changelog.sh NEWS.md "Name <address>" changelog.gz
-# A "## VERSION (YYYY-MM-DD)" heading starts an entry; "- " starts an item, and
-# lines indented by two spaces continue it.
+# A "## VERSION (YYYY-MM-DD)" heading starts an entry (a time in UTC may follow
+# the date, "YYYY-MM-DD HH:MM", for a second release on the same day: Debian
+# wants each entry newer than the one before); "- " starts an item, and lines
+# indented by two spaces continue it.
 set -euo pipefail
 news=$1
 maintainer=$2
 output=$3
 
 entry_end() {
-  printf '\n -- %s  %s\n\n' "$maintainer" "$(LC_ALL=C date -u -R -d "$1")"
+  printf '\n -- %s  %s\n\n' "$maintainer" "$(LC_ALL=C TZ=UTC date -u -R -d "$1")"
 }
 
 write_changelog() {
   local date=""
   local line
   while IFS= read -r line; do
-    if [[ $line =~ ^##\ ([0-9][0-9.]*)\ \(([0-9-]+)\)$ ]]; then
+    if [[ $line =~ ^##\ ([0-9][0-9.]*)\ \(([0-9-]+( [0-9:]+)?)\)$ ]]; then
       if [ -n "$date" ]; then entry_end "$date"; fi
       printf 'themeunpack (%s) unstable; urgency=medium\n\n' "${BASH_REMATCH[1]}"
       date=${BASH_REMATCH[2]}
