@@ -334,8 +334,9 @@ bool unnamed_files_work(output_tree* tree, int directory) {
   std::string temporary;
   bool linked = probe >= 0 && link_temporary(tree, probe, directory, &temporary);
   if (linked) unlinkat(directory, temporary.c_str(), 0);
-  if (probe >= 0) close(probe);
-  if (probe >= 0 || tree->unnamed_files == ability::no) {
+  // Where no unnamed file could be made at all, create_unnamed has said why.
+  if (probe >= 0) {
+    close(probe);
     tree->unnamed_files = linked ? ability::yes : ability::no;
   }
   return linked;

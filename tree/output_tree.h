@@ -37,7 +37,7 @@ struct output_tree {
   native_handle root = NO_HANDLE;
   file_identity protected_file;  // never replaced by an output
   bool resolve_in_one = true;    // the kernel resolves a confined path at once
-  ability unnamed_files = ability::unknown;     // made without a name, then linked
+  ability unnamed_files = ability::unknown;  // made without a name, then linked
   bool link_descriptors = true;  // such a file is linked by its descriptor
   bool rename_noreplace = true;  // a rename can refuse to replace
 };
