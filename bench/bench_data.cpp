@@ -61,7 +61,7 @@ std::string tar_header(const std::string& name, uint64_t size, char type) {
   put(265, "root");
   put(297, "root");
   unsigned sum = 0;
-  for (unsigned char c : header) sum += c;
+  for (char c : header) sum += static_cast<unsigned char>(c);
   put(148, octal(sum, 6) + std::string("\0 ", 2));
   return header;
 }

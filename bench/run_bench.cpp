@@ -113,7 +113,8 @@ std::vector<std::string> command_for(const bench_tool& tool,
 }
 
 double seconds(const struct timeval& time) {
-  return static_cast<double>(time.tv_sec) + time.tv_usec / 1e6;
+  return static_cast<double>(time.tv_sec) +
+         static_cast<double>(time.tv_usec) / 1e6;
 }
 
 bool measure(const bench_tool& tool, const bench_setup& setup,
@@ -154,10 +155,10 @@ bool same_contents(const std::string& a, const std::string& b) {
   std::vector<char> x(1 << 20);
   std::vector<char> y(1 << 20);
   while (first && second) {
-    first.read(x.data(), x.size());
-    second.read(y.data(), y.size());
+    first.read(x.data(), static_cast<std::streamsize>(x.size()));
+    second.read(y.data(), static_cast<std::streamsize>(y.size()));
     if (first.gcount() != second.gcount() ||
-        memcmp(x.data(), y.data(), first.gcount()) != 0) {
+        memcmp(x.data(), y.data(), static_cast<size_t>(first.gcount())) != 0) {
       return false;
     }
   }
@@ -268,14 +269,16 @@ void print_table(const bench_setup& setup, const std::string& profile,
            *std::max_element(wall.begin(), wall.end()),
            median_ratio(runs, tool.label, "tar").c_str(),
            median_ratio(runs, tool.label, "baseline").c_str(), median(user),
-           median(system), rss / 1024.0);
+           median(system), static_cast<double>(rss) / 1024.0);
   }
   fflush(stdout);
 }
 
 uint64_t file_size(const std::string& path) {
   struct stat status;
-  return stat(path.c_str(), &status) == 0 ? status.st_size : 0;
+  return stat(path.c_str(), &status) == 0
+             ? static_cast<uint64_t>(status.st_size)
+             : 0;
 }
 
 bool bench_profile_runs(const bench_setup& setup, const std::string& profile,
@@ -297,7 +300,7 @@ bool bench_profile_runs(const bench_setup& setup, const std::string& profile,
     size_t stride = tools > 2 ? 1 + static_cast<size_t>(round) % (tools - 1) : 1;
     if (std::gcd(stride, tools) != 1) stride = 1;
     for (size_t turn = 0; turn < tools; ++turn) {
-      const bench_tool& tool = setup.tools[(round + turn * stride) % tools];
+      const bench_tool& tool = setup.tools[(static_cast<size_t>(round) + turn * stride) % tools];
       std::string output = setup.scratch + "/run-" + std::to_string(round) +
                            "-" + tool.label;
       measurement result;

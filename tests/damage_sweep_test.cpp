@@ -115,7 +115,7 @@ TEST(DamageSweep, EveryByteOfOneRecordFlipped) {
   // The record of /a/b/file.bin.
   uint64_t record = built.table_offset + THEME_ENTRY_SIZE;
   for (uint64_t i = 0; i < THEME_ENTRY_SIZE; ++i) {
-    for (unsigned char flip : {0xFF, 0x01, 0x80}) {
+    for (int flip : {0xFF, 0x01, 0x80}) {
       std::string damaged = built.bytes;
       damaged[record + i] = static_cast<char>(damaged[record + i] ^ flip);
       EXPECT_EQ(problems_with_run(damaged), "")

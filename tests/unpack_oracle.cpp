@@ -13,7 +13,7 @@ constexpr size_t NAME_LIMIT = 63;
 
 uint32_t u32_at(const std::string& bytes, uint64_t offset) {
   uint32_t value = 0;
-  for (int i = 3; i >= 0; --i) {
+  for (uint64_t i = 4; i-- > 0;) {
     value = value << 8 | static_cast<unsigned char>(bytes[offset + i]);
   }
   return value;

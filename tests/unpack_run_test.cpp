@@ -208,7 +208,7 @@ TEST_F(UnpackRun, PtfImageIsCopiedWholeWhateverItOverlaps) {
 TEST_F(UnpackRun, LargeBlocksAreCopiedExactly) {
   // Blocks are copied in pieces: lengths on and either side of every power of
   // two a piece might have, none of them on a page boundary in the file.
-  auto pattern = [](size_t length, int step) {
+  auto pattern = [](size_t length, size_t step) {
     std::string bytes(length, '\0');
     for (size_t i = 0; i < length; ++i) bytes[i] = static_cast<char>(i * step);
     return bytes;
@@ -478,7 +478,9 @@ TEST_F(UnpackRun, EntryLargerThanTheAddressSpaceLimitIsUnpackedWhole) {
   // Move the table past the big entry's data, leaving a hole between.
   uint64_t table_at = PTF_HEADER_SIZE + static_cast<uint64_t>(big) + 4;
   write_file(scratch_ / "theme.ctf", head);
-  ASSERT_EQ(truncate((scratch_ / "theme.ctf").c_str(), table_at), 0);
+  ASSERT_EQ(truncate((scratch_ / "theme.ctf").c_str(),
+                     static_cast<off_t>(table_at)),
+            0);
   FILE* file = fopen((scratch_ / "theme.ctf").c_str(), "ab");
   fwrite(table.data(), 1, table.size(), file);
   fclose(file);

@@ -35,7 +35,7 @@ std::string build_header(const theme_blueprint& blueprint,
 }  // namespace
 
 void put_theme_u32(std::string* bytes, uint64_t offset, uint32_t value) {
-  for (int i = 0; i < 4; ++i) {
+  for (uint32_t i = 0; i < 4; ++i) {
     (*bytes)[offset + i] = static_cast<char>((value >> (8 * i)) & 0xFF);
   }
 }

@@ -91,12 +91,12 @@ int walk_directories(const output_tree& tree, int start, const char* path,
   int current = start;
   std::string component;
   const char* end = path + length;
-  for (const char* start = path; start < end;) {
-    const char* slash =
-        static_cast<const char*>(memchr(start, '/', end - start));
+  for (const char* next_name = path; next_name < end;) {
+    const char* slash = static_cast<const char*>(
+        memchr(next_name, '/', static_cast<size_t>(end - next_name)));
     if (slash == nullptr) slash = end;
-    component.assign(start, slash);
-    start = slash + 1;
+    component.assign(next_name, slash);
+    next_name = slash + 1;
     if (component.empty() || component == ".") continue;
     int next = open_directory_at(tree, current, component.c_str(), make, why);
     close_directory(tree, current);
