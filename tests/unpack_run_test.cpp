@@ -549,8 +549,12 @@ TEST(FileSystemsWithoutHardLinks, GetEveryFile) {
     tree after_first = snapshot_tree(mounted + "/theme_ctf");
     run_result second = run_tool(mounted, {"theme.ctf"});
     tree after_second = snapshot_tree(mounted + "/theme_ctf");
-    system(("fusermount -u " + mounted + " > /dev/null 2>&1").c_str());
-    system(("losetup -j " + image + " -O NAME -n | xargs -r -n1 losetup -d").c_str());
+    EXPECT_EQ(system(("fusermount -u " + mounted + " > /dev/null 2>&1").c_str()), 0)
+        << "cannot unmount " << mounted;
+    EXPECT_EQ(system(("losetup -j " + image + " -O NAME -n | xargs -r -n1 losetup -d")
+                         .c_str()),
+              0)
+        << "cannot detach the loop device of " << image;
     EXPECT_EQ(first.output, "Metadata unpacked OK.\nUnpacking paf.prx patch...\n"
                             "Files unpacked OK.\nPTF unpacked OK.\nFinished OK!\n");
     EXPECT_TRUE(after_first == expected);
