@@ -7,6 +7,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -197,14 +199,95 @@ TEST_F(Windows, LongPathsWork) {
   std::string far = std::string(120, 'c');
   ASSERT_EQ(mkdir((deep + "/" + far).c_str(), 0755), 0);
   std::string long_name = std::string(60, 'n');
+  // A stored name holds at most 63 bytes; this one makes a folder whose
+  // path passes 260 characters.
+  std::string deep_folder = std::string(40, 'd');
+  std::string short_name = std::string(20, 's');
   theme_blueprint blueprint;
-  blueprint.files = {{"/" + long_name, "deep"}};
+  blueprint.files = {{"/" + long_name, "deep"},
+                     {"/" + deep_folder + "/" + short_name, "deeper"}};
   write_file(deep + "/" + far + "/theme.ctf", build_theme(blueprint).bytes);
   run_result run = run_tool(deep, {far + "/theme.ctf"});
   EXPECT_EQ(run.output,
             "Metadata unpacked OK.\nFiles unpacked OK.\nPTF unpacked OK.\n"
             "Finished OK!\n");
   EXPECT_EQ(read_file(deep + "/theme_ctf/" + long_name), "deep");
+  std::string deep_output = deep + "/theme_ctf/" + deep_folder;
+  ASSERT_GT(deep_output.size(), 260u);
+  EXPECT_EQ(read_file(deep_output + "/" + short_name), "deeper");
+}
+
+// The resource section of the built executable, as Windows reads it: the
+// resource of the given type (its first name and language), or "".
+std::string pe_resource(const std::string& exe, uint32_t type) {
+  auto u16 = [&](size_t at) {
+    return at + 2 <= exe.size() ? static_cast<uint32_t>(
+                                      static_cast<unsigned char>(exe[at]) |
+                                      static_cast<unsigned char>(exe[at + 1]) << 8)
+                                : 0u;
+  };
+  auto u32 = [&](size_t at) { return u16(at) | u16(at + 2) << 16; };
+  const size_t pe = u32(0x3C);
+  if (exe.compare(pe, 4, std::string("PE\0\0", 4)) != 0) return "";
+  const size_t sections = pe + 24 + u16(pe + 20);
+  for (uint32_t i = 0; i < u16(pe + 6); ++i) {
+    const size_t section = sections + 40 * i;
+    if (exe.compare(section, 6, std::string(".rsrc\0", 6)) != 0) continue;
+    const size_t base = u32(section + 20);
+    const uint32_t base_rva = u32(section + 12);
+    // Type, then name, then language: each a directory of 8-byte entries
+    // after a 16-byte head; a set top bit leads to the next directory.
+    size_t directory = base;
+    uint32_t wanted = type;
+    for (int level = 0; level < 3; ++level) {
+      const uint32_t entries = u16(directory + 12) + u16(directory + 14);
+      size_t found = 0;
+      for (uint32_t e = 0; e < entries && found == 0; ++e) {
+        const size_t entry = directory + 16 + 8 * e;
+        if (level == 0 && u32(entry) != wanted) continue;
+        found = entry;
+      }
+      if (found == 0) return "";
+      const uint32_t next = u32(found + 4);
+      if (level < 2 && (next & 0x80000000u) == 0) return "";
+      directory = base + (next & 0x7FFFFFFFu);
+    }
+    const size_t data = directory;
+    return exe.substr(base + (u32(data) - base_rva), u32(data + 4));
+  }
+  return "";
+}
+
+std::string utf16le(const std::string& ascii) {
+  std::string wide;
+  for (char c : ascii) wide += std::string{c, '\0'};
+  return wide;
+}
+
+// What Explorer shows in the file's Properties and what Windows reads from
+// the manifest, read back from the executable itself.
+TEST_F(Windows, ExecutableCarriesItsVersionAndManifest) {
+  const std::string exe = read_file(tool_under_test());
+  const std::string version = pe_resource(exe, 16);
+  const size_t fixed = version.find("\xBD\x04\xEF\xFE");
+  ASSERT_NE(fixed, std::string::npos) << "no version resource";
+  unsigned major = 0, minor = 0, patch = 0;
+  ASSERT_EQ(sscanf(THEMEUNPACK_VERSION, "%u.%u.%u", &major, &minor, &patch), 3);
+  auto word = [&](size_t at) {
+    uint32_t value = 0;
+    for (size_t i = 4; i-- > 0;) {
+      value = value << 8 | static_cast<unsigned char>(version.at(at + i));
+    }
+    return value;
+  };
+  EXPECT_EQ(word(fixed + 8), major << 16 | minor);  // file version, high half
+  EXPECT_EQ(word(fixed + 12), patch << 16);
+  EXPECT_NE(version.find(utf16le("ProductVersion")), std::string::npos);
+  EXPECT_NE(version.find(utf16le(std::string(THEMEUNPACK_VERSION) + '\0')),
+            std::string::npos);
+  const std::string manifest = pe_resource(exe, 24);
+  EXPECT_NE(manifest.find(">UTF-8</activeCodePage>"), std::string::npos) << manifest;
+  EXPECT_NE(manifest.find(">true</longPathAware>"), std::string::npos) << manifest;
 }
 
 // Names that differ only in case are one file: the later entry wins.
