@@ -136,6 +136,12 @@ TEST(Version, ManPageAndNewsFollowTheProjectVersion) {
                          std::string(THEMEUNPACK_VERSION) + " "),
             0)
       << news.substr(newest + 1, news.find('\n', newest + 1) - newest - 1);
+#ifndef THEMEUNPACK_DATED_BY_EPOCH
+  // Dated as the newest entry of NEWS.md: "## 1.2.0 (2026-12-09 16:00)".
+  size_t date = news.find('(', newest) + 1;
+  EXPECT_NE(title.find("\"" + news.substr(date, 10) + "\""), std::string::npos)
+      << title;
+#endif
 }
 
 }  // namespace
