@@ -5,7 +5,7 @@ BUILD_PACKAGES := cmake ninja-build g++ libgtest-dev
 JOBS ?= $(shell nproc)
 VERSION := $(shell tools/project-version.sh)
 
-.PHONY: all deps clang-deps build demo test test-clang test-sanitize check-install bench-smoke fuzz-build fuzz-smoke fuzz dist windows test-windows clean
+.PHONY: all deps clang-deps build demo test test-clang test-sanitize check-install bench-smoke fuzz-build fuzz-smoke fuzz dist windows test-windows release check-reproducible clean
 
 all: build
 
@@ -127,11 +127,27 @@ test-windows: windows build
 WINE_TESTS := UnpackRun.*:Usage.*:RejectedThemeFile.*:ThemeDirectory.*:InjectedFailure.PatchDirectoryBlockedByAFile:HostileTree.TheThemeFileIsNeverAnOutput:Windows*
 
 # The source tarball, made from the committed tree (what HEAD holds, nothing
-# uncommitted): themeunpack-VERSION.tar.gz.
+# uncommitted): themeunpack-VERSION.tar.gz, the same bytes as the release's.
 dist:
-	git archive --format=tar.gz --prefix=themeunpack-$(VERSION)/ \
-	  -o themeunpack-$(VERSION).tar.gz HEAD
+	tools/source-tarball.sh themeunpack-$(VERSION).tar.gz
 	@echo "made themeunpack-$(VERSION).tar.gz"
 
+# The release of the commit checked out, in $(RELEASE_DIR): the .deb, the
+# source tarball, the Windows zip and SHA256SUMS, the same bytes for anyone
+# who builds that commit. check-reproducible builds it twice, from two clones
+# in different folders under umasks 022 and 077, and compares every byte;
+# it also runs lintian --pedantic on the package built under umask 077.
+RELEASE_DIR ?= release
+RELEASE_PACKAGES := cmake ninja-build g++ git dpkg dpkg-dev tar gzip zip \
+  g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
+
+release:
+	@tools/ensure-packages.sh $(RELEASE_PACKAGES)
+	tools/release.sh $(RELEASE_DIR)
+
+check-reproducible:
+	@tools/ensure-packages.sh $(RELEASE_PACKAGES) lintian
+	tools/check-reproducible.sh
+
 clean:
-	rm -rf build build-clang build-sanitize build-fuzz build-windows demo themeunpack-*.tar.gz
+	rm -rf build build-clang build-sanitize build-fuzz build-windows demo release themeunpack-*.tar.gz

@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# Builds the release of the commit checked out into one folder: the Debian
+# package, the source tarball, the Windows zip and SHA256SUMS listing them.
+#   tools/release.sh <folder>
+# Anyone building the same commit gets the same bytes, in any folder and
+# under any umask: SOURCE_DATE_EPOCH (the commit's time unless the caller
+# sets it) dates every member, the man page and the executable's link time,
+# and modes and owners are fixed. The builds are made afresh in a temporary
+# folder, so that nothing from an earlier build leaks in.
+set -euo pipefail
+source_dir=$(cd "$(dirname "$0")/.." && pwd)
+release=$1
+cd "$source_dir"
+if [ -n "$(git status --porcelain --untracked-files=no)" ]; then
+  echo "release: the tree has uncommitted changes; a release is made of a commit" >&2
+  exit 1
+fi
+
+umask 022
+export LC_ALL=C TZ=UTC
+export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct)}
+version=$(tools/project-version.sh)
+builds=$(mktemp -d)
+trap 'rm -rf "$builds"' EXIT
+rm -rf "$release"
+mkdir -p "$release"
+release=$(cd "$release" && pwd)
+
+cmake -S . -B "$builds/linux" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+  -DBUILD_TESTING=OFF -DTHEMEUNPACK_WERROR=ON > /dev/null
+cmake --build "$builds/linux"
+(cd "$builds/linux" && cpack -G DEB > /dev/null)
+cp "$builds/linux/themeunpack_${version}_$(dpkg --print-architecture).deb" "$release/"
+
+tools/source-tarball.sh "$release/themeunpack-$version.tar.gz"
+
+cmake -S . -B "$builds/windows" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DBUILD_TESTING=OFF \
+  -DTHEMEUNPACK_WERROR=ON > /dev/null
+cmake --build "$builds/windows"
+tools/pack-windows.sh "$builds/windows" "$version" > /dev/null
+cp "$builds/windows/themeunpack-$version-windows-x86_64.zip" "$release/"
+
+(cd "$release" && sha256sum -- *.deb *.tar.gz *.zip > SHA256SUMS)
+echo "release $version (SOURCE_DATE_EPOCH=$SOURCE_DATE_EPOCH) in $release:"
+cat "$release/SHA256SUMS"

@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Packs the committed tree (HEAD, nothing uncommitted) as a source tarball:
+#   tools/source-tarball.sh <path of the .tar.gz>
+# Members are sorted, owned by root, 0644 or 0755, and dated SOURCE_DATE_EPOCH
+# (the commit's time unless the caller sets it), so the same commit always
+# gives the same bytes.
+set -euo pipefail
+output=$1
+source_dir=$(cd "$(dirname "$0")/.." && pwd)
+version=$("$source_dir/tools/project-version.sh")
+epoch=${SOURCE_DATE_EPOCH:-$(git -C "$source_dir" log -1 --format=%ct)}
+stage=$(mktemp -d)
+trap 'rm -rf "$stage"' EXIT
+
+git -C "$source_dir" archive --format=tar --prefix="themeunpack-$version/" HEAD |
+  tar -x -C "$stage"
+LC_ALL=C tar -c -C "$stage" --sort=name --format=gnu --mtime="@$epoch" \
+  --owner=0 --group=0 --numeric-owner --mode='u+rw,go=rX,go-w' \
+  "themeunpack-$version" | gzip -9n > "$output"
