@@ -3,9 +3,11 @@
 #   - `cmake --install` into a staging directory puts the binary, the man page,
 #     the licence and the changelog in place, and the man page renders without
 #     warnings;
-#   - the Debian package of the current version passes lintian with no error and
-#     no warning, and (as root, where it is not installed already) `dpkg -i`
-#     makes `man themeunpack` work and `dpkg -r` takes every file away again;
+#   - the Debian package of the current version passes lintian --pedantic with
+#     no error, warning or pedantic tag; the uninstall target then takes away
+#     what the install put in place; and (as root, where it is not installed
+#     already) `dpkg -i` makes `man themeunpack` work and `dpkg -r` takes every
+#     file away again;
 #   - a build configured as if GoogleTest were missing still builds and
 #     installs the tool, saying the tests were left out.
 set -euo pipefail
@@ -33,8 +35,18 @@ echo "man page: renders without warnings"
 deb="$build/themeunpack_${version}_$(dpkg --print-architecture).deb"
 [ -f "$deb" ] || fail "cpack did not make $deb"
 [ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "$deb does not carry version $version"
-lintian --fail-on error,warning "$deb" || fail "lintian reports on $deb"
-echo "package: $(basename "$deb") passes lintian"
+lintian --pedantic --fail-on error,warning,pedantic "$deb" || fail "lintian reports on $deb"
+echo "package: $(basename "$deb") passes lintian --pedantic"
+
+# cpack has just rewritten install_manifest.txt with the package's paths; the
+# uninstall target must still take away exactly what the install put in place.
+DESTDIR="$stage/local" cmake --build "$build" --target uninstall > /dev/null
+left=$(find "$stage/local" ! -type d)
+[ -z "$left" ] || fail "uninstall left files behind:
+$left"
+[ ! -e "$stage/local/usr/local/share/doc/themeunpack" ] ||
+  fail "uninstall left the documentation folder behind"
+echo "uninstall: every installed file and the documentation folder gone, after cpack too"
 
 if [ "$(id -u)" -ne 0 ] || dpkg-query -W -f='${Status}' themeunpack 2>/dev/null | grep -q "ok installed"; then
   echo "package: install and removal not tried (needs root, and themeunpack not installed)"
