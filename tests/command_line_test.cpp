@@ -76,7 +76,7 @@ TEST(Usage, PausesForAKeyOnlyWhenStartedFromACygwinDrive) {
   run_options from_drive;
   from_drive.program_name = "/cygdrive/c/tools/themeunpack.exe";
   running_tool paused = start_tool(scratch.path(), {}, from_drive);
-  EXPECT_FALSE(tool_ended_within(paused, 300)) << "it must wait for a key";
+  EXPECT_FALSE(tool_ended_within(paused, 300)) << "it must wait for Enter";
   ASSERT_EQ(write(paused.input, "k", 1), 1);
   EXPECT_TRUE(tool_ended_within(paused, 30000));
   run_result run = finish_tool(paused);

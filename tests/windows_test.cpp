@@ -373,7 +373,7 @@ TEST_F(Windows, BackslashedAbsoluteArgumentAndAUnicodeName) {
 // text, and the status is -1, which the host sees as 255.
 TEST_F(Windows, NoPauseWithoutAConsole) {
   running_tool tool = start_tool(scratch_.path(), {}, {});
-  EXPECT_TRUE(tool_ended_within(tool, 60000)) << "it must not wait for a key";
+  EXPECT_TRUE(tool_ended_within(tool, 60000)) << "it must not wait for Enter";
   run_result run = finish_tool(tool);
   EXPECT_NE(run.output.find("Usage: "), std::string::npos) << run.output;
   EXPECT_EQ(run.output.find('\r'), std::string::npos);
