@@ -11,7 +11,6 @@ constexpr const char* CYGWIN_DRIVE_PREFIX = "/cygdrive";
 }  // namespace
 
 bool started_outside_a_console(const char* program_name) {
-  return program_name != nullptr &&
-         strncmp(program_name, CYGWIN_DRIVE_PREFIX,
-                 strlen(CYGWIN_DRIVE_PREFIX)) == 0;
+  return program_name != nullptr && strncmp(program_name, CYGWIN_DRIVE_PREFIX,
+                                            strlen(CYGWIN_DRIVE_PREFIX)) == 0;
 }

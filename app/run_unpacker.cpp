@@ -86,7 +86,8 @@ int run_unpacker(const char* argument) {
   std::string directory = theme_directory_name(argument);
   output_tree tree;
   file_identity theme_identity;
-  if (!theme_file_identity(theme, &theme_identity.device, &theme_identity.inode) ||
+  if (!theme_file_identity(theme, &theme_identity.device,
+                           &theme_identity.inode) ||
       !open_output_tree(directory.c_str(), PATCH_DIRECTORY, theme_identity,
                         &tree)) {
     printf(CANNOT_CREATE_DIRECTORY, directory.c_str());

@@ -1,6 +1,6 @@
 // The command line and the run sequence: decides between the usage text and an
-// unpacking run, recognises the theme file, runs the phases in their fixed order
-// and gives the exit status. Holds the run state; the phases do the work.
+// unpacking run, recognises the theme file, runs the phases in their fixed
+// order and gives the exit status. Holds the run state; the phases do the work.
 #ifndef THEMEUNPACK_APP_RUN_UNPACKER_H
 #define THEMEUNPACK_APP_RUN_UNPACKER_H
 

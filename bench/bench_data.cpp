@@ -70,7 +70,8 @@ bool write_all(FILE* file, const char* bytes, size_t length) {
   return fwrite(bytes, 1, length, file) == length;
 }
 
-bool write_tar_file(FILE* tar, const std::string& name, const std::string& data) {
+bool write_tar_file(FILE* tar, const std::string& name,
+                    const std::string& data) {
   std::string padding((TAR_BLOCK - data.size() % TAR_BLOCK) % TAR_BLOCK, '\0');
   return write_all(tar, tar_header(name, data.size(), '0').data(), TAR_BLOCK) &&
          write_all(tar, data.data(), data.size()) &&
@@ -94,13 +95,15 @@ bool write_entry_data(FILE* theme, FILE* tar,
   std::vector<char> chunk(CHUNK);
   for (size_t i = 0; i < entries.size(); ++i) {
     const bench_entry& entry = entries[i];
-    if (!write_all(tar, tar_header(entry.name.substr(1), entry.size, '0').data(),
+    if (!write_all(tar,
+                   tar_header(entry.name.substr(1), entry.size, '0').data(),
                    TAR_BLOCK)) {
       return false;
     }
     uint64_t state = i * 7919 + 17;
     for (uint64_t done = 0; done < entry.size; done += CHUNK) {
-      size_t length = static_cast<size_t>(std::min<uint64_t>(CHUNK, entry.size - done));
+      size_t length =
+          static_cast<size_t>(std::min<uint64_t>(CHUNK, entry.size - done));
       fill(&state, chunk.data(), length);
       if (!write_all(theme, chunk.data(), length) ||
           !write_all(tar, chunk.data(), length)) {
@@ -133,20 +136,21 @@ bool write_pair(const std::string& theme_path, const std::string& tar_path,
   built_theme built = build_theme(blueprint);
   std::string head = built.bytes.substr(0, built.table_offset);
   std::string table = built.bytes.substr(built.table_offset);
-  std::string report = "Short theme name: Bench\nInternal ID: BENCH001\n"
-                       "Required firmware: 6.60\nFiles in theme: " +
-                       std::to_string(entries.size()) + "\n";
+  std::string report =
+      "Short theme name: Bench\nInternal ID: BENCH001\n"
+      "Required firmware: 6.60\nFiles in theme: " +
+      std::to_string(entries.size()) + "\n";
 
   FILE* theme = fopen(theme_path.c_str(), "wb");
   FILE* tar = fopen(tar_path.c_str(), "wb");
-  bool written = theme && tar && write_all(theme, head.data(), head.size()) &&
-                 write_tar_file(tar, "theme info.txt", report) &&
-                 write_all(tar, tar_header("patch-only/", 0, '5').data(), TAR_BLOCK) &&
-                 write_entry_data(theme, tar, entries) &&
-                 write_all(theme, table.data(), table.size()) &&
-                 write_tar_file(tar, profile.name + ".ptf", head) &&
-                 write_all(tar, std::string(2 * TAR_BLOCK, '\0').data(),
-                           2 * TAR_BLOCK);
+  bool written =
+      theme && tar && write_all(theme, head.data(), head.size()) &&
+      write_tar_file(tar, "theme info.txt", report) &&
+      write_all(tar, tar_header("patch-only/", 0, '5').data(), TAR_BLOCK) &&
+      write_entry_data(theme, tar, entries) &&
+      write_all(theme, table.data(), table.size()) &&
+      write_tar_file(tar, profile.name + ".ptf", head) &&
+      write_all(tar, std::string(2 * TAR_BLOCK, '\0').data(), 2 * TAR_BLOCK);
   if (theme && fclose(theme) != 0) written = false;
   if (tar && fclose(tar) != 0) written = false;
   return written;
@@ -177,9 +181,11 @@ std::vector<bench_entry> bench_entries(const bench_profile& profile) {
   double low = std::log(static_cast<double>(profile.min_size));
   double high = std::log(static_cast<double>(profile.max_size));
   for (uint32_t i = 0; i < profile.entries; ++i) {
-    double unit = static_cast<double>(splitmix(&state) >> 11) / 9007199254740992.0;
+    double unit =
+        static_cast<double>(splitmix(&state) >> 11) / 9007199254740992.0;
     double spread = std::pow(unit, profile.skew);
-    auto size = static_cast<uint64_t>(std::llround(std::exp(low + spread * (high - low))));
+    auto size = static_cast<uint64_t>(
+        std::llround(std::exp(low + spread * (high - low))));
     char file[24];
     snprintf(file, sizeof file, "/f%05u.dat", i);
     entries.push_back({directory_path(profile, &state) + file, size});
@@ -187,7 +193,8 @@ std::vector<bench_entry> bench_entries(const bench_profile& profile) {
   return entries;
 }
 
-bool make_bench_data(const std::string& directory, const bench_profile& profile) {
+bool make_bench_data(const std::string& directory,
+                     const bench_profile& profile) {
   std::string base = directory + "/" + profile.name;
   std::string done = base + ".done";
   if (file_exists(done)) return true;

@@ -1,10 +1,10 @@
-// Times themeunpack against GNU tar and bsdtar extracting the same files, in one
-// interleaved run (A B C A B C ...), each run into a fresh directory on the same
-// filesystem as the data. First checks that every tool leaves the same tree, so
-// a fast wrong answer cannot win. With --baseline, a second themeunpack binary
-// (say, one built before a change) runs twice in every round beside the first:
-// the change is measured against what it replaces, and the baseline against
-// itself says how much of that ratio is noise.
+// Times themeunpack against GNU tar and bsdtar extracting the same files, in
+// one interleaved run (A B C A B C ...), each run into a fresh directory on the
+// same filesystem as the data. First checks that every tool leaves the same
+// tree, so a fast wrong answer cannot win. With --baseline, a second
+// themeunpack binary (say, one built before a change) runs twice in every round
+// beside the first: the change is measured against what it replaces, and the
+// baseline against itself says how much of that ratio is noise.
 //
 //   themeunpack_bench <data directory> [--rounds N] [--baseline FILE]
 //                     [--also FILE ...] [profile ...]
@@ -18,8 +18,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <climits>
 #include <chrono>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -250,9 +250,10 @@ std::string median_ratio(
 void print_table(const bench_setup& setup, const std::string& profile,
                  const std::map<std::string, std::vector<measurement>>& runs) {
   printf("\n### %s (%zu rounds)\n\n", profile.c_str(), runs.at("tar").size());
-  printf("| tool | median wall ms (min-max) | median ratio to GNU tar | "
-         "median ratio to baseline | user ms | sys ms | peak RSS MiB |\n"
-         "|---|---|---|---|---|---|---|\n");
+  printf(
+      "| tool | median wall ms (min-max) | median ratio to GNU tar | "
+      "median ratio to baseline | user ms | sys ms | peak RSS MiB |\n"
+      "|---|---|---|---|---|---|---|\n");
   for (const bench_tool& tool : setup.tools) {
     const std::vector<measurement>& own = runs.at(tool.label);
     std::vector<double> wall, user, system;
@@ -297,12 +298,14 @@ bool bench_profile_runs(const bench_setup& setup, const std::string& profile,
   // calls than its predecessor ran up to five times as long.
   size_t tools = setup.tools.size();
   for (int round = 0; ok && round < rounds; ++round) {
-    size_t stride = tools > 2 ? 1 + static_cast<size_t>(round) % (tools - 1) : 1;
+    size_t stride =
+        tools > 2 ? 1 + static_cast<size_t>(round) % (tools - 1) : 1;
     if (std::gcd(stride, tools) != 1) stride = 1;
     for (size_t turn = 0; turn < tools; ++turn) {
-      const bench_tool& tool = setup.tools[(static_cast<size_t>(round) + turn * stride) % tools];
-      std::string output = setup.scratch + "/run-" + std::to_string(round) +
-                           "-" + tool.label;
+      const bench_tool& tool =
+          setup.tools[(static_cast<size_t>(round) + turn * stride) % tools];
+      std::string output =
+          setup.scratch + "/run-" + std::to_string(round) + "-" + tool.label;
       measurement result;
       ok = ok && measure(tool, setup, profile, output, &result);
       if (!keep_outputs) remove_output(output);
@@ -320,13 +323,13 @@ bool bench_profile_runs(const bench_setup& setup, const std::string& profile,
 
 // Prints the usage: on standard output with status 0 when it was asked for
 // (`why` empty), else on standard error after `why`, with status 2.
-[[noreturn]] void exit_with_usage(const char* program,
-                                  const std::string& why) {
+[[noreturn]] void exit_with_usage(const char* program, const std::string& why) {
   if (!why.empty()) fprintf(stderr, "%s: %s\n", program, why.c_str());
-  fprintf(why.empty() ? stdout : stderr,
-          "usage: %s <data directory> [--rounds N] [--baseline FILE] [--also FILE] "
-          "[profile ...]\n",
-          program);
+  fprintf(
+      why.empty() ? stdout : stderr,
+      "usage: %s <data directory> [--rounds N] [--baseline FILE] [--also FILE] "
+      "[profile ...]\n",
+      program);
   exit(why.empty() ? 0 : 2);
 }
 
@@ -336,7 +339,8 @@ int parse_rounds(const char* program, const char* text) {
   long rounds = strtol(text, &end, 10);
   if (end == text || *end != '\0' || rounds < 1 || rounds > 10000) {
     exit_with_usage(program, std::string("--rounds needs a number from 1 to "
-                                         "10000, not \"") + text + "\"");
+                                         "10000, not \"") +
+                                 text + "\"");
   }
   return static_cast<int>(rounds);
 }
@@ -352,7 +356,8 @@ int main(int argc, char** argv) {
   // in its place must not become one.
   if (argv[1][0] == '-') {
     exit_with_usage(argv[0], std::string("the data directory comes first, "
-                                         "not ") + argv[1]);
+                                         "not ") +
+                                 argv[1]);
   }
   bench_setup setup;
   setup.data = argv[1];

@@ -30,8 +30,8 @@ open_result open_theme_file(const char* path, theme_file* theme) {
   uint64_t length = 0;
   if (got != sizeof magic) {
     // A directory opens but cannot be read; that is not "too short".
-    result = ferror(stream) ? open_result::cannot_read
-                            : open_result::not_theme_file;
+    result =
+        ferror(stream) ? open_result::cannot_read : open_result::not_theme_file;
   } else if (theme_u32_at(magic) != THEME_MAGIC) {
     result = open_result::not_theme_file;
   } else if (!measure_theme_stream(stream, &length)) {
@@ -61,8 +61,7 @@ bool read_theme_text(const theme_file& theme, uint32_t offset, uint32_t limit,
   return true;
 }
 
-bool read_theme_u32(const theme_file& theme, uint32_t offset,
-                    uint32_t* value) {
+bool read_theme_u32(const theme_file& theme, uint32_t offset, uint32_t* value) {
   unsigned char bytes[THEME_U32_SIZE];
   if (!read_theme_bytes(theme, offset, bytes, sizeof bytes)) return false;
   *value = theme_u32_at(bytes);
@@ -89,7 +88,7 @@ bool read_theme_entries(const theme_file& theme, uint32_t file_count,
   }
   unsigned char records[THEME_ENTRIES_PER_READ * THEME_ENTRY_SIZE];
   if (!read_theme_bytes(theme, theme.length - back, records,
-                    count * THEME_ENTRY_SIZE)) {
+                        count * THEME_ENTRY_SIZE)) {
     return false;
   }
   for (uint32_t i = 0; i < count; ++i) {

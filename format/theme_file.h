@@ -1,9 +1,10 @@
-// Reads the theme file: recognises it, and reads its header fields, its file-table
-// records and blocks of its data, each at an absolute position. It never writes
-// to disk and never prints; callers decide what a failure means and what to say.
+// Reads the theme file: recognises it, and reads its header fields, its
+// file-table records and blocks of its data, each at an absolute position. It
+// never writes to disk and never prints; callers decide what a failure means
+// and what to say.
 //
-// Layout of a theme file (all integers unsigned 32-bit little-endian, all offsets
-// absolute from the start of the file):
+// Layout of a theme file (all integers unsigned 32-bit little-endian, all
+// offsets absolute from the start of the file):
 //
 //   offset  size  field               meaning
 //   0x000   4     magic               00 50 54 46: a zero byte, then "PTF"
@@ -15,16 +16,16 @@
 //   0x140         end of the PTF header; the PTF image is the first
 //                 ptf_body_length + 0x140 bytes of the file
 //
-// The file table is file_count records of 72 bytes that end exactly at the end of
-// the file; no header field points at it. One record:
+// The file table is file_count records of 72 bytes that end exactly at the end
+// of the file; no header field points at it. One record:
 //
 //   0   64  name    text, the packed file's path ("/vsh/module/paf.prx")
 //   64  4   offset  absolute offset of the packed file's data
 //   68  4   size    length of the packed file's data
 //
-// Text rule: a text value is read from the start of its field and ends before the
-// first NUL byte, or with a newline byte (which belongs to it), or at the field's
-// limit, whichever comes first.
+// Text rule: a text value is read from the start of its field and ends before
+// the first NUL byte, or with a newline byte (which belongs to it), or at the
+// field's limit, whichever comes first.
 #ifndef THEMEUNPACK_FORMAT_THEME_FILE_H
 #define THEMEUNPACK_FORMAT_THEME_FILE_H
 
@@ -64,8 +65,9 @@ static_assert(PTF_BODY_LENGTH_OFFSET + THEME_U32_SIZE <= PTF_HEADER_SIZE,
 static_assert(THEME_FIRMWARE_OFFSET + THEME_FIRMWARE_LIMIT <= PTF_HEADER_SIZE,
               "every header field lies inside the PTF header");
 
-// The open theme file: the read stream, and its length in bytes, learnt once when
-// the file is recognised so that every later range can be checked against it.
+// The open theme file: the read stream, and its length in bytes, learnt once
+// when the file is recognised so that every later range can be checked against
+// it.
 struct theme_file {
   FILE* stream = nullptr;
   uint64_t length = 0;
@@ -85,17 +87,17 @@ enum class open_result {
   cannot_read,     // an I/O error while reading or measuring it
 };
 
-// Opens `path` for reading and recognises it. Only on `opened` is `theme` filled;
-// the caller then owns the stream.
+// Opens `path` for reading and recognises it. Only on `opened` is `theme`
+// filled; the caller then owns the stream.
 open_result open_theme_file(const char* path, theme_file* theme);
 
-// Reads a text field at `offset` by the text rule, at most `limit` bytes. Returns
-// false when the field cannot be read.
+// Reads a text field at `offset` by the text rule, at most `limit` bytes.
+// Returns false when the field cannot be read.
 bool read_theme_text(const theme_file& theme, uint32_t offset, uint32_t limit,
                      std::string* value);
 
-// Reads the little-endian 32-bit value at `offset`. Returns false when it cannot
-// be read.
+// Reads the little-endian 32-bit value at `offset`. Returns false when it
+// cannot be read.
 bool read_theme_u32(const theme_file& theme, uint32_t offset, uint32_t* value);
 
 // True when `file_count` records fit inside the theme file.

@@ -40,6 +40,7 @@ bool theme_file_identity(const theme_file& theme, uint64_t* device,
   BY_HANDLE_FILE_INFORMATION info;
   if (!GetFileInformationByHandle(handle, &info)) return false;
   *device = info.dwVolumeSerialNumber;
-  *inode = static_cast<uint64_t>(info.nFileIndexHigh) << 32 | info.nFileIndexLow;
+  *inode =
+      static_cast<uint64_t>(info.nFileIndexHigh) << 32 | info.nFileIndexLow;
   return true;
 }

@@ -6,7 +6,8 @@
 //   - every file in the theme directory holds exactly what the last write meant
 //     for it should hold (a packed file's data, the report, the PTF image), or
 //     is one of the planted things, untouched;
-//   - after a run with status 0, every file the run was meant to write is there;
+//   - after a run with status 0, every file the run was meant to write is
+//   there;
 //   - the status is 0 exactly when no failure message was printed, and then the
 //     last line is "Finished OK!".
 // A run that hangs (on a FIFO, say) is caught by libFuzzer's own timeout.
@@ -61,7 +62,8 @@ std::vector<std::string> names_in(const std::string& path) {
 constexpr const char* PLANTED_HARD_LINK = "same";      // to outer-sentinel
 constexpr const char* PLANTED_PTF_LINK = "theme.ptf";  // to beside-sentinel
 constexpr const char* PLANTED_FIFO = "empty";
-constexpr const char* PLANTED_LINK = "x";  // to the directory beside the theme's
+constexpr const char* PLANTED_LINK =
+    "x";  // to the directory beside the theme's
 
 struct planted_things {
   ino_t outer_sentinel = 0;
@@ -125,11 +127,13 @@ planted_things plant(const std::string& root) {
 
 void check_outside_untouched(const std::string& root) {
   for (const char* sentinel : {"/outer-sentinel", "/work/beside-sentinel"}) {
-    if (read_whole(root + sentinel) != SENTINEL) fail("changed: " + std::string(sentinel));
+    if (read_whole(root + sentinel) != SENTINEL)
+      fail("changed: " + std::string(sentinel));
   }
   if (names_in(root).size() != 2) fail("something appeared beside work/");
   for (const std::string& name : names_in(root + "/work")) {
-    if (name != "theme.ctf" && name != "beside-sentinel" && name != "theme_ctf") {
+    if (name != "theme.ctf" && name != "beside-sentinel" &&
+        name != "theme_ctf") {
       fail("something appeared beside the theme directory: " + name);
     }
   }
@@ -200,7 +204,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   check_outside_untouched(root);
   // A rejected theme file leaves the theme directory as it was planted.
   std::string bytes(reinterpret_cast<const char*>(data), size);
-  bool recognised = size >= 320 && bytes.compare(0, 4, std::string("\0PTF", 4)) == 0;
+  bool recognised =
+      size >= 320 && bytes.compare(0, 4, std::string("\0PTF", 4)) == 0;
   if (!recognised) return 0;
   std::map<std::string, std::string> expected = expected_contents(bytes);
   std::vector<std::string> written;

@@ -1,5 +1,5 @@
-// Writes the fuzz target's seed corpus: valid themes made with the project's own
-// theme builder, each showing the fuzzer a different shape to mutate.
+// Writes the fuzz target's seed corpus: valid themes made with the project's
+// own theme builder, each showing the fuzzer a different shape to mutate.
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -25,8 +25,10 @@ std::vector<theme_blueprint> seed_themes() {
   seeds.push_back(patches);
 
   theme_blueprint nested;
-  nested.files = {{"/a/b/c/d/e/f.txt", "deep"}, {"/a/b/g", "g"},
-                  {"rel/x", "no slash"}, {"/theme info.txt", "report"},
+  nested.files = {{"/a/b/c/d/e/f.txt", "deep"},
+                  {"/a/b/g", "g"},
+                  {"rel/x", "no slash"},
+                  {"/theme info.txt", "report"},
                   {"/theme.ptf", "image"}};
   seeds.push_back(nested);
 
@@ -59,7 +61,8 @@ int main(int argc, char** argv) {
   }
   std::vector<theme_blueprint> seeds = seed_themes();
   for (size_t i = 0; i < seeds.size(); ++i) {
-    std::string path = std::string(argv[1]) + "/seed-" + std::to_string(i) + ".ctf";
+    std::string path =
+        std::string(argv[1]) + "/seed-" + std::to_string(i) + ".ctf";
     if (!write_theme_file(path, build_theme(seeds[i]).bytes)) {
       fprintf(stderr, "cannot write %s\n", path.c_str());
       return 1;

@@ -109,7 +109,8 @@ TEST(Usage, PauseReturnsAtOnceAtEndOfInput) {
 // The argument is the user's own, shown exactly as given, control bytes and
 // all.
 TEST(RejectedThemeFile, MissingFileIsNamedAsPassed) {
-  for (std::string argument : {"no/such theme.ctf", "no\x1b[1m\t\xc2\x9b.ctf"}) {
+  for (std::string argument :
+       {"no/such theme.ctf", "no\x1b[1m\t\xc2\x9b.ctf"}) {
     scratch_directory scratch;
     run_result run = run_tool(scratch.path(), {argument});
     EXPECT_EQ(run.output, "Theme file " + argument + " not found.\n");
@@ -175,12 +176,13 @@ TEST(ThemeDirectory, NamesFollowTheBaseName) {
     const char* directory;
     const char* ptf_name;
   };
-  for (const naming& n : {naming{"a.b.ctf", "a_b.ctf", "a.b.ptf"},
-                          naming{"my_theme.ctf", "my_theme_ctf", "my_theme.ptf"},
-                          naming{"a.b_c.ctf", "a_b_c.ctf", "a.b_c.ptf"},
-                          naming{"cool.ctf", "cool_ctf", "cool.ptf"},
-                          naming{"theme", "theme_", "theme.ptf"},
-                          naming{"Theme.CTF", "Theme_CTF", "Theme.ptf"}}) {
+  for (const naming& n :
+       {naming{"a.b.ctf", "a_b.ctf", "a.b.ptf"},
+        naming{"my_theme.ctf", "my_theme_ctf", "my_theme.ptf"},
+        naming{"a.b_c.ctf", "a_b_c.ctf", "a.b_c.ptf"},
+        naming{"cool.ctf", "cool_ctf", "cool.ptf"},
+        naming{"theme", "theme_", "theme.ptf"},
+        naming{"Theme.CTF", "Theme_CTF", "Theme.ptf"}}) {
     scratch_directory scratch;
     write_file(scratch / n.argument, valid_theme());
     run_result run = run_tool(scratch.path(), {n.argument});
@@ -201,7 +203,8 @@ TEST(ThemeDirectory, ALinkStandingThereBeforeTheRunIsUsed) {
   scratch_directory scratch;
   scratch_directory elsewhere;
   write_file(scratch / "theme.ctf", valid_theme());
-  ASSERT_EQ(symlink(elsewhere.path().c_str(), (scratch / "theme_ctf").c_str()), 0);
+  ASSERT_EQ(symlink(elsewhere.path().c_str(), (scratch / "theme_ctf").c_str()),
+            0);
   run_result run = run_tool(scratch.path(), {"theme.ctf"});
   EXPECT_EQ(run.status, 0) << run.output;
   EXPECT_EQ(snapshot_tree(elsewhere.path()).count("theme.ptf"), 1u);

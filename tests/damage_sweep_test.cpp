@@ -36,7 +36,8 @@ std::string problems_with_run(const std::string& bytes) {
   bool recognised = bytes.size() >= PTF_HEADER_SIZE &&
                     bytes.compare(0, 4, std::string("\0PTF", 4)) == 0;
   if (!recognised) {
-    if (run.output != "Invalid theme file.\n") return "wrong rejection: " + run.output;
+    if (run.output != "Invalid theme file.\n")
+      return "wrong rejection: " + run.output;
     return all.size() == 1 ? "" : "a rejected file created something";
   }
   std::map<std::string, std::string> expected = expected_contents(bytes);
@@ -68,16 +69,14 @@ TEST(DamageSweep, EveryTruncatedLength) {
 TEST(DamageSweep, EdgeValuesOfCountsOffsetsAndSizes) {
   built_theme built = build_theme(valid_blueprint());
   const auto length = static_cast<uint32_t>(built.bytes.size());
-  const uint32_t values[] = {0,           1,           length - 1,
-                             length,      length + 1,  0x7FFFFFFFu,
-                             0x80000000u, 0xFFFFFFFFu};
+  const uint32_t values[] = {0,          1,           length - 1,  length,
+                             length + 1, 0x7FFFFFFFu, 0x80000000u, 0xFFFFFFFFu};
   // Where each field lies: file_count, offset and size of record 1, and the
   // PTF body length.
   const uint64_t record = built.table_offset + THEME_ENTRY_SIZE;
-  const uint64_t fields[] = {THEME_FILE_COUNT_OFFSET,
-                             record + THEME_ENTRY_OFFSET_OFFSET,
-                             record + THEME_ENTRY_SIZE_OFFSET,
-                             PTF_BODY_LENGTH_OFFSET};
+  const uint64_t fields[] = {
+      THEME_FILE_COUNT_OFFSET, record + THEME_ENTRY_OFFSET_OFFSET,
+      record + THEME_ENTRY_SIZE_OFFSET, PTF_BODY_LENGTH_OFFSET};
   for (uint64_t field : fields) {
     for (uint32_t value : values) {
       std::string damaged = built.bytes;

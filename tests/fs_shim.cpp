@@ -71,8 +71,8 @@ void count_call() {
   snprintf(moved, sizeof moved, "%s.moved", directory);
   syscall(SYS_rename, directory, moved);
   syscall(SYS_symlink, target, directory);
-  int file = static_cast<int>(
-      syscall(SYS_openat, AT_FDCWD, report, O_WRONLY | O_CREAT | O_TRUNC, 0644));
+  int file = static_cast<int>(syscall(SYS_openat, AT_FDCWD, report,
+                                      O_WRONLY | O_CREAT | O_TRUNC, 0644));
   syscall(SYS_write, file, "SWAPPED", 7);
   syscall(SYS_close, file);
 }
@@ -82,7 +82,8 @@ bool creates_file(int flags) {
 }
 
 int track(int file, int flags) {
-  if (file >= 0 && file < MAX_TRACKED) state.created[file] = creates_file(flags);
+  if (file >= 0 && file < MAX_TRACKED)
+    state.created[file] = creates_file(flags);
   return file;
 }
 
@@ -100,8 +101,9 @@ int open(const char* path, int flags, ...) {
   mode_t mode = mode_argument(flags, arguments);
   va_end(arguments);
   count_call();
-  return track(next<int (*)(const char*, int, mode_t)>("open")(path, flags, mode),
-               flags);
+  return track(
+      next<int (*)(const char*, int, mode_t)>("open")(path, flags, mode),
+      flags);
 }
 
 int open64(const char* path, int flags, ...) {
@@ -196,7 +198,7 @@ int mkdir(const char* path, mode_t mode) {
 int mkdirat(int directory, const char* path, mode_t mode) {
   count_call();
   return next<int (*)(int, const char*, mode_t)>("mkdirat")(directory, path,
-                                                             mode);
+                                                            mode);
 }
 
 int stat(const char* path, struct stat* status) {
@@ -293,7 +295,7 @@ void cut_before_read(off_t offset, size_t size) {
 ssize_t pread(int file, void* data, size_t size, off_t offset) {
   cut_before_read(offset, size);
   return next<ssize_t (*)(int, void*, size_t, off_t)>("pread")(file, data, size,
-                                                              offset);
+                                                               offset);
 }
 
 ssize_t pread64(int file, void* data, size_t size, off64_t offset) {

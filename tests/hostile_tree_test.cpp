@@ -24,8 +24,9 @@
 
 namespace {
 
-const std::string REPORT_HEAD = "Short theme name: Sample\nInternal ID: SAMPLE01\n"
-                                "Required firmware: 6.60\n";
+const std::string REPORT_HEAD =
+    "Short theme name: Sample\nInternal ID: SAMPLE01\n"
+    "Required firmware: 6.60\n";
 const std::string OUTSIDE_CONTENTS = "outside: must stay as it is";
 
 // The four kinds of output, each with what a run says when it refuses it.
@@ -42,7 +43,14 @@ const target_case TARGETS[] = {
     {"theme.ptf", "theme.ptf", "theme.ptf"},
 };
 
-enum class planted { hard_link, fifo, socket, other_users_file, link, directory };
+enum class planted {
+  hard_link,
+  fifo,
+  socket,
+  other_users_file,
+  link,
+  directory
+};
 
 class HostileTree : public ::testing::Test {
  protected:
@@ -91,7 +99,8 @@ class HostileTree : public ::testing::Test {
     auto is = [&](const char* path) {
       return refused != nullptr && std::string(refused->path) == path;
     };
-    std::string output = is("theme info.txt") ? line : "Metadata unpacked OK.\n";
+    std::string output =
+        is("theme info.txt") ? line : "Metadata unpacked OK.\n";
     if (is("d/f")) output += line;
     bool patch_refused = is("patch-only/paf.prx.patch");
     // A link is refused before the patch is announced; a failed write after.
@@ -125,8 +134,9 @@ void plant(planted kind, const std::string& path, const std::string& outside) {
       address.sun_family = AF_UNIX;
       ASSERT_LT(path.size(), sizeof address.sun_path);
       strcpy(address.sun_path, path.c_str());
-      ASSERT_EQ(bind(server, reinterpret_cast<sockaddr*>(&address),
-                     sizeof address), 0);
+      ASSERT_EQ(
+          bind(server, reinterpret_cast<sockaddr*>(&address), sizeof address),
+          0);
       close(server);
       break;
     }
@@ -145,8 +155,9 @@ void plant(planted kind, const std::string& path, const std::string& outside) {
 }
 
 // Whatever stands at an output path, the tool never writes through it: a file,
-// a FIFO or a socket is replaced by a new file of the running user (a FIFO never
-// opened, so the run cannot hang), a link is refused and a directory reported.
+// a FIFO or a socket is replaced by a new file of the running user (a FIFO
+// never opened, so the run cannot hang), a link is refused and a directory
+// reported.
 TEST_F(HostileTree, PlantedThingsAreReplacedOrRefusedNeverWrittenThrough) {
   const planted kinds[] = {planted::hard_link, planted::fifo,
                            planted::socket,    planted::other_users_file,
@@ -161,8 +172,8 @@ TEST_F(HostileTree, PlantedThingsAreReplacedOrRefusedNeverWrittenThrough) {
       std::string outside_file = outside_ / "file";
       write_file(outside_file, OUTSIDE_CONTENTS);
       write_file(scratch / "theme.ctf", theme_.bytes);
-      for (const char* directory : {"theme_ctf", "theme_ctf/d",
-                                    "theme_ctf/patch-only"}) {
+      for (const char* directory :
+           {"theme_ctf", "theme_ctf/d", "theme_ctf/patch-only"}) {
         ASSERT_EQ(mkdir((scratch / directory).c_str(), 0755), 0);
       }
       std::string at = scratch / (std::string("theme_ctf/") + target.path);
@@ -249,19 +260,22 @@ TEST_F(HostileTree, ControlBytesInNamesAreEscapedInMessages) {
   blueprint.files = {{"/../\r\x1b[2KFinished OK!\n", "x"},
                      {"/f\x7f\x01", "file"},
                      {"/f\x7f\x01/x", "under a file"},
-                     {"/\xc2\x9b" "2J\xe2\x80\xae", "", 0xFFFFFF00u, 5}};
+                     {"/\xc2\x9b"
+                      "2J\xe2\x80\xae",
+                      "", 0xFFFFFF00u, 5}};
   make_theme(blueprint);
   run_result run = unpack();
-  EXPECT_EQ(run.output,
-            "Metadata unpacked OK.\n"
-            "Skipping /../\\x0d\\x1b[2KFinished OK!\\x0a: its path leads outside "
-            "the theme directory.\n"
-            "Cannot write ./f\\x7f\\x01/x.\n"
-            "Skipping /\\xc2\\x9b2J\\xe2\\x80\\xae: its data lie outside the "
-            "theme file.\n"
-            "Files unpacked with errors.\n"
-            "PTF unpacked OK.\n"
-            "Finished with errors.\n");
+  EXPECT_EQ(
+      run.output,
+      "Metadata unpacked OK.\n"
+      "Skipping /../\\x0d\\x1b[2KFinished OK!\\x0a: its path leads outside "
+      "the theme directory.\n"
+      "Cannot write ./f\\x7f\\x01/x.\n"
+      "Skipping /\\xc2\\x9b2J\\xe2\\x80\\xae: its data lie outside the "
+      "theme file.\n"
+      "Files unpacked with errors.\n"
+      "PTF unpacked OK.\n"
+      "Finished with errors.\n");
   EXPECT_EQ(read_file(in_theme("f\x7f\x01")), "file");
 }
 
@@ -274,18 +288,25 @@ TEST(ShownName, EscapesEveryControlAndNothingElse) {
   } rows[] = {
       {"plain name.txt", "plain name.txt"},
       {"\r\n\t\x1b\x7f", "\\x0d\\x0a\\x09\\x1b\\x7f"},
-      {"a\x9b" "b", "a\\x9bb"},            // a lone C1 byte
-      {"\x80\x9f", "\\x80\\x9f"},         // lone continuation bytes
-      {"\xa0\xff", "\xa0\xff"},             // other stray bytes stay
-      {"\xc2\x80\xc2\x9b\xc2\x9f", "\\xc2\\x80\\xc2\\x9b\\xc2\\x9f"},  // U+0080-U+009F
+      {"a\x9b"
+       "b",
+       "a\\x9bb"},                 // a lone C1 byte
+      {"\x80\x9f", "\\x80\\x9f"},  // lone continuation bytes
+      {"\xa0\xff", "\xa0\xff"},    // other stray bytes stay
+      {"\xc2\x80\xc2\x9b\xc2\x9f",
+       "\\xc2\\x80\\xc2\\x9b\\xc2\\x9f"},        // U+0080-U+009F
       {"\xc2\xa0\xc3\xa9", "\xc2\xa0\xc3\xa9"},  // U+00A0, U+00E9
-      {"\xe2\x80\xaa\xe2\x80\xae", "\\xe2\\x80\\xaa\\xe2\\x80\\xae"},  // U+202A, U+202E
-      {"\xe2\x81\xa6\xe2\x81\xa9", "\\xe2\\x81\\xa6\\xe2\\x81\\xa9"},  // U+2066, U+2069
+      {"\xe2\x80\xaa\xe2\x80\xae",
+       "\\xe2\\x80\\xaa\\xe2\\x80\\xae"},  // U+202A, U+202E
+      {"\xe2\x81\xa6\xe2\x81\xa9",
+       "\\xe2\\x81\\xa6\\xe2\\x81\\xa9"},  // U+2066, U+2069
       {"\xe2\x80\xa9\xe2\x80\xaf\xe2\x81\xa5\xe2\x81\xaa",
        "\xe2\x80\xa9\xe2\x80\xaf\xe2\x81\xa5\xe2\x81\xaa"},  // their neighbours
-      {"\xc2", "\xc2"},                      // a cut sequence is stray bytes
-      {"\xc2\x9b" "1", "\\xc2\\x9b1"},
-      {"\xe2\x80", "\xe2\\x80"},            // cut before its last byte
+      {"\xc2", "\xc2"},  // a cut sequence is stray bytes
+      {"\xc2\x9b"
+       "1",
+       "\\xc2\\x9b1"},
+      {"\xe2\x80", "\xe2\\x80"},           // cut before its last byte
       {"\xe0\x82\x9b", "\xe0\\x82\\x9b"},  // an overlong form is no sequence
       {"\xe6\x97\xa5\xf0\x9f\x98\x80", "\xe6\x97\xa5\xf0\x9f\x98\x80"},
   };

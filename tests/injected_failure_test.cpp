@@ -17,7 +17,7 @@ struct output_file {
   std::string path;       // in the theme directory
   std::string opened_as;  // as the tool names it in "Cannot write"
   std::string contents;
-  std::string notice;     // printed before the write, if any
+  std::string notice;  // printed before the write, if any
 };
 
 TEST(InjectedFailure, WriteLimitAtEveryByteCount) {
@@ -50,8 +50,8 @@ TEST(InjectedFailure, WriteLimitAtEveryByteCount) {
     std::vector<std::string> outputs = {"theme info.txt", "theme.ptf"};
     for (const output_file& file : files) outputs.push_back(file.path);
     if (over_earlier_run) {
-      for (const char* directory : {"theme_ctf", "theme_ctf/patch-only",
-                                    "theme_ctf/d"}) {
+      for (const char* directory :
+           {"theme_ctf", "theme_ctf/patch-only", "theme_ctf/d"}) {
         ASSERT_EQ(mkdir((scratch / directory).c_str(), 0755), 0);
       }
       for (const std::string& path : outputs) {

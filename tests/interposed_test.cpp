@@ -18,7 +18,9 @@
 
 namespace {
 
-std::string preload() { return std::string("LD_PRELOAD=") + THEMEUNPACK_FS_SHIM; }
+std::string preload() {
+  return std::string("LD_PRELOAD=") + THEMEUNPACK_FS_SHIM;
+}
 
 bool exists(const std::string& path) {
   struct stat status;
@@ -28,7 +30,8 @@ bool exists(const std::string& path) {
 // Every regular file below the theme directory must hold what the oracle says
 // its path may hold; a directory that was moved aside ("d.moved") stands for
 // the one it was.
-std::string wrong_contents(const std::string& theme_bytes, const tree& written) {
+std::string wrong_contents(const std::string& theme_bytes,
+                           const tree& written) {
   std::map<std::string, std::string> expected = expected_contents(theme_bytes);
   for (const auto& [path, contents] : written) {
     if (contents == DIRECTORY_MARK || contents == "<symlink>") continue;
@@ -56,13 +59,16 @@ const write_route WRITE_ROUTES[] = {
     {"unnamed files linked through /proc", {"SHIM_NO_EMPTY_PATH=1"}, false},
     {"unnamed files linked by descriptor, no /proc", {"SHIM_NO_PROC=1"}, false},
     {"unnamed files that cannot be linked",
-     {"SHIM_NO_EMPTY_PATH=1", "SHIM_NO_PROC=1"}, true},
+     {"SHIM_NO_EMPTY_PATH=1", "SHIM_NO_PROC=1"},
+     true},
     {"no unnamed files", {"SHIM_NO_UNNAMED=1"}, true},
     {"no hard links", {"SHIM_NO_LINK=1"}, true},
     {"no unnamed files, no hard links (FAT)",
-     {"SHIM_NO_UNNAMED=1", "SHIM_NO_LINK=1"}, true},
+     {"SHIM_NO_UNNAMED=1", "SHIM_NO_LINK=1"},
+     true},
     {"no unnamed files, no hard links, no refusing rename",
-     {"SHIM_NO_UNNAMED=1", "SHIM_NO_LINK=1", "SHIM_NO_NOREPLACE=1"}, true},
+     {"SHIM_NO_UNNAMED=1", "SHIM_NO_LINK=1", "SHIM_NO_NOREPLACE=1"},
+     true},
 };
 
 std::vector<std::string> route_environment(const write_route& route,
@@ -82,7 +88,7 @@ bool is_temporary(const std::string& path) {
 tree without_plants(tree written) {
   for (auto it = written.begin(); it != written.end();) {
     it = is_temporary(it->first) && it->second == "outside" ? written.erase(it)
-                                                             : std::next(it);
+                                                            : std::next(it);
   }
   return written;
 }
@@ -90,8 +96,11 @@ tree without_plants(tree written) {
 theme_blueprint swap_theme() {
   theme_blueprint blueprint;
   blueprint.ptf_body = "image";
-  blueprint.files = {{"/d/a", "a"},     {"/d/sub/b", "b"}, {"/d/c", "c"},
-                     {"/d/sub/e", "e"}, {"/vsh/module/paf.prx", "patch"},
+  blueprint.files = {{"/d/a", "a"},
+                     {"/d/sub/b", "b"},
+                     {"/d/c", "c"},
+                     {"/d/sub/e", "e"},
+                     {"/vsh/module/paf.prx", "patch"},
                      {"/top", "top"}};
   return blueprint;
 }
@@ -109,8 +118,8 @@ TEST(Interposed, DirectorySwappedForALinkBetweenAnyTwoCalls) {
     for (;; ++call) {
       scratch_directory scratch;
       scratch_directory outside;
-      for (const char* inside : {"d", "d/sub", "sub", "vsh", "vsh/module",
-                                 "module", "patch-only"}) {
+      for (const char* inside :
+           {"d", "d/sub", "sub", "vsh", "vsh/module", "module", "patch-only"}) {
         ASSERT_EQ(mkdir((outside / inside).c_str(), 0755), 0);
       }
       const tree outside_before = snapshot_tree(outside.path());
@@ -119,10 +128,10 @@ TEST(Interposed, DirectorySwappedForALinkBetweenAnyTwoCalls) {
       std::string swapped_path =
           *swapped == '\0' ? theme_directory : theme_directory + "/" + swapped;
       run_options options;
-      options.environment = {
-          preload(), "SHIM_SWAP_AT=" + std::to_string(call),
-          "SHIM_SWAP_DIR=" + swapped_path, "SHIM_SWAP_TO=" + outside.path(),
-          "SHIM_REPORT=" + scratch / "swapped"};
+      options.environment = {preload(), "SHIM_SWAP_AT=" + std::to_string(call),
+                             "SHIM_SWAP_DIR=" + swapped_path,
+                             "SHIM_SWAP_TO=" + outside.path(),
+                             "SHIM_REPORT=" + scratch / "swapped"};
       run_result run = run_tool(scratch.path(), {"theme.ctf"}, options);
       // A run that made fewer calls has been tried at every point.
       if (!exists(scratch / "swapped")) break;
@@ -134,8 +143,8 @@ TEST(Interposed, DirectorySwappedForALinkBetweenAnyTwoCalls) {
       ASSERT_EQ(snapshot_tree(outside.path()), outside_before);
       EXPECT_EQ(status_problem(run.status, run.output), "");
       // The theme directory moved aside holds what the run wrote.
-      std::string written = *swapped == '\0' ? theme_directory + ".moved"
-                                              : theme_directory;
+      std::string written =
+          *swapped == '\0' ? theme_directory + ".moved" : theme_directory;
       if (exists(written)) {
         EXPECT_EQ(wrong_contents(bytes, snapshot_tree(written)), "");
       }
@@ -165,7 +174,8 @@ TEST(Interposed, SecondProcessSwappingDirectoriesInALoop) {
     pid_t swapper = fork();
     if (swapper == 0) {
       for (unsigned round = 0;; ++round) {
-        std::string directory = theme_directory + "/d" + std::to_string(round % 10);
+        std::string directory =
+            theme_directory + "/d" + std::to_string(round % 10);
         std::string aside = directory + ".aside";
         if (rename(directory.c_str(), aside.c_str()) != 0) continue;
         if (symlink(outside.path().c_str(), directory.c_str()) == 0) {
@@ -178,8 +188,9 @@ TEST(Interposed, SecondProcessSwappingDirectoriesInALoop) {
     kill(swapper, SIGKILL);
     waitpid(swapper, nullptr, 0);
     tree landed = snapshot_tree(outside.path());
-    EXPECT_TRUE(landed.empty()) << "trial " << trial << ": "
-                                << (landed.empty() ? "" : landed.begin()->first);
+    EXPECT_TRUE(landed.empty())
+        << "trial " << trial << ": "
+        << (landed.empty() ? "" : landed.begin()->first);
     EXPECT_EQ(status_problem(run.status, run.output), "") << run.output;
   }
 }
@@ -190,40 +201,40 @@ TEST(Interposed, CloseThatFailsLeavesEveryNameAsItWas) {
   theme_blueprint blueprint = swap_theme();
   std::string bytes = build_theme(blueprint).bytes;
   for (const write_route& route : WRITE_ROUTES)
-  for (bool earlier_run : {false, true}) {
-    SCOPED_TRACE(route.name);
-    scratch_directory scratch;
-    write_file(scratch / "theme.ctf", bytes);
-    if (earlier_run) {
-      ASSERT_EQ(run_tool(scratch.path(), {"theme.ctf"}).status, 0);
-    }
-    tree before;
-    if (earlier_run) before = snapshot_tree(scratch / "theme_ctf");
-    run_options options;
-    options.environment = route_environment(route, {"SHIM_FAIL_CLOSE=1"});
-    run_result run = run_tool(scratch.path(), {"theme.ctf"}, options);
-    EXPECT_EQ(run.output,
-              "Cannot write theme info.txt.\n"
-              "Cannot write ./d/a.\n"
-              "Cannot write ./d/sub/b.\n"
-              "Cannot write ./d/c.\n"
-              "Cannot write ./d/sub/e.\n"
-              "Unpacking paf.prx patch...\n"
-              "Cannot write ./patch-only/paf.prx.patch.\n"
-              "Cannot write ./top.\n"
-              "Files unpacked with errors.\n"
-              "Cannot write theme.ptf.\n"
-              "Finished with errors.\n");
-    EXPECT_EQ(run.status, 255);
-    tree after = snapshot_tree(scratch / "theme_ctf");
-    if (earlier_run) {
-      EXPECT_EQ(after, before);
-    } else {
-      for (const auto& [path, contents] : after) {
-        EXPECT_EQ(contents, DIRECTORY_MARK) << path;
+    for (bool earlier_run : {false, true}) {
+      SCOPED_TRACE(route.name);
+      scratch_directory scratch;
+      write_file(scratch / "theme.ctf", bytes);
+      if (earlier_run) {
+        ASSERT_EQ(run_tool(scratch.path(), {"theme.ctf"}).status, 0);
+      }
+      tree before;
+      if (earlier_run) before = snapshot_tree(scratch / "theme_ctf");
+      run_options options;
+      options.environment = route_environment(route, {"SHIM_FAIL_CLOSE=1"});
+      run_result run = run_tool(scratch.path(), {"theme.ctf"}, options);
+      EXPECT_EQ(run.output,
+                "Cannot write theme info.txt.\n"
+                "Cannot write ./d/a.\n"
+                "Cannot write ./d/sub/b.\n"
+                "Cannot write ./d/c.\n"
+                "Cannot write ./d/sub/e.\n"
+                "Unpacking paf.prx patch...\n"
+                "Cannot write ./patch-only/paf.prx.patch.\n"
+                "Cannot write ./top.\n"
+                "Files unpacked with errors.\n"
+                "Cannot write theme.ptf.\n"
+                "Finished with errors.\n");
+      EXPECT_EQ(run.status, 255);
+      tree after = snapshot_tree(scratch / "theme_ctf");
+      if (earlier_run) {
+        EXPECT_EQ(after, before);
+      } else {
+        for (const auto& [path, contents] : after) {
+          EXPECT_EQ(contents, DIRECTORY_MARK) << path;
+        }
       }
     }
-  }
 }
 
 // Killed in the middle of writing a large file, a run leaves each stored name
@@ -236,39 +247,41 @@ TEST(Interposed, RunKilledMidWriteLeavesNoPartialFile) {
                      {"/new", std::string(large, 'n')}};
   std::string bytes = build_theme(blueprint).bytes;
   for (const write_route& route : WRITE_ROUTES) {
-  SCOPED_TRACE(route.name);
-  int killed = 0;
-  for (long kill_at = 2;; kill_at += std::max(1L, kill_at / 2)) {
-    scratch_directory scratch;
-    write_file(scratch / "theme.ctf", bytes);
-    ASSERT_EQ(mkdir((scratch / "theme_ctf").c_str(), 0755), 0);
-    write_file(scratch / "theme_ctf/old", "from an earlier run");
-    run_options options;
-    options.environment = route_environment(
-        route, {"SHIM_KILL_AT_WRITE=" + std::to_string(kill_at)});
-    run_result run = run_tool(scratch.path(), {"theme.ctf"}, options);
-    for (const auto& [path, contents] : snapshot_tree(scratch / "theme_ctf")) {
-      SCOPED_TRACE(path + " after a kill at write " + std::to_string(kill_at));
-      if (is_temporary(path)) {
-        EXPECT_TRUE(route.temporary_may_remain && run.status == -1);
-      } else if (path == "old") {
-        EXPECT_TRUE(contents == "from an earlier run" ||
-                    contents == std::string(large, 'o'));
-      } else if (path == "new") {
-        EXPECT_TRUE(contents == std::string(large, 'n'));
-      } else {
-        EXPECT_TRUE(path == "patch-only" || path == "theme info.txt" ||
-                    (path == "theme.ptf" && run.status == 0));
+    SCOPED_TRACE(route.name);
+    int killed = 0;
+    for (long kill_at = 2;; kill_at += std::max(1L, kill_at / 2)) {
+      scratch_directory scratch;
+      write_file(scratch / "theme.ctf", bytes);
+      ASSERT_EQ(mkdir((scratch / "theme_ctf").c_str(), 0755), 0);
+      write_file(scratch / "theme_ctf/old", "from an earlier run");
+      run_options options;
+      options.environment = route_environment(
+          route, {"SHIM_KILL_AT_WRITE=" + std::to_string(kill_at)});
+      run_result run = run_tool(scratch.path(), {"theme.ctf"}, options);
+      for (const auto& [path, contents] :
+           snapshot_tree(scratch / "theme_ctf")) {
+        SCOPED_TRACE(path + " after a kill at write " +
+                     std::to_string(kill_at));
+        if (is_temporary(path)) {
+          EXPECT_TRUE(route.temporary_may_remain && run.status == -1);
+        } else if (path == "old") {
+          EXPECT_TRUE(contents == "from an earlier run" ||
+                      contents == std::string(large, 'o'));
+        } else if (path == "new") {
+          EXPECT_TRUE(contents == std::string(large, 'n'));
+        } else {
+          EXPECT_TRUE(path == "patch-only" || path == "theme info.txt" ||
+                      (path == "theme.ptf" && run.status == 0));
+        }
       }
+      if (run.status != -1) {
+        EXPECT_EQ(run.status, 0);
+        break;
+      }
+      ++killed;
     }
-    if (run.status != -1) {
-      EXPECT_EQ(run.status, 0);
-      break;
-    }
-    ++killed;
-  }
-  // Both files take many writes, so many runs were cut short in each.
-  EXPECT_GT(killed, 4);
+    // Both files take many writes, so many runs were cut short in each.
+    EXPECT_GT(killed, 4);
   }
 }
 
@@ -320,27 +333,27 @@ TEST(Interposed, ThemeFileCutShortDuringACopy) {
   built_theme built = build_theme(blueprint);
   uint64_t start = built.records[0].offset;
   for (const write_route& route : WRITE_ROUTES)
-  for (uint64_t cut : {start, start + large / 2, start + large - 1}) {
-    SCOPED_TRACE(std::string(route.name) + ", cut at " + std::to_string(cut));
-    scratch_directory scratch;
-    write_file(scratch / "theme.ctf", built.bytes);
-    ASSERT_EQ(mkdir((scratch / "theme_ctf").c_str(), 0755), 0);
-    write_file(scratch / "theme_ctf/big", "from an earlier run");
-    run_options options;
-    options.environment = route_environment(
-        route, {"SHIM_CUT_FILE=" + scratch / "theme.ctf",
-                "SHIM_CUT_AT=" + std::to_string(cut)});
-    run_result run = run_tool(scratch.path(), {"theme.ctf"}, options);
-    EXPECT_EQ(run.output,
-              "Metadata unpacked OK.\n"
-              "Skipping /big: its data lie outside the theme file.\n"
-              "Files unpacked with errors.\n"
-              "PTF unpacked OK.\n"
-              "Finished with errors.\n");
-    tree written = snapshot_tree(scratch / "theme_ctf");
-    EXPECT_EQ(written.size(), 4u);
-    EXPECT_EQ(written["big"], "from an earlier run");
-  }
+    for (uint64_t cut : {start, start + large / 2, start + large - 1}) {
+      SCOPED_TRACE(std::string(route.name) + ", cut at " + std::to_string(cut));
+      scratch_directory scratch;
+      write_file(scratch / "theme.ctf", built.bytes);
+      ASSERT_EQ(mkdir((scratch / "theme_ctf").c_str(), 0755), 0);
+      write_file(scratch / "theme_ctf/big", "from an earlier run");
+      run_options options;
+      options.environment =
+          route_environment(route, {"SHIM_CUT_FILE=" + scratch / "theme.ctf",
+                                    "SHIM_CUT_AT=" + std::to_string(cut)});
+      run_result run = run_tool(scratch.path(), {"theme.ctf"}, options);
+      EXPECT_EQ(run.output,
+                "Metadata unpacked OK.\n"
+                "Skipping /big: its data lie outside the theme file.\n"
+                "Files unpacked with errors.\n"
+                "PTF unpacked OK.\n"
+                "Finished with errors.\n");
+      tree written = snapshot_tree(scratch / "theme_ctf");
+      EXPECT_EQ(written.size(), 4u);
+      EXPECT_EQ(written["big"], "from an earlier run");
+    }
 }
 
 // A file table cut short during the run, inside the second batch of records:

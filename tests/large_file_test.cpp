@@ -27,8 +27,9 @@ void write_sparse(const std::string& path, uint64_t length,
   ASSERT_GE(file, 0);
   ASSERT_EQ(ftruncate(file, static_cast<off_t>(length)), 0);
   for (const auto& [offset, bytes] : pieces) {
-    ASSERT_EQ(pwrite(file, bytes.data(), bytes.size(), static_cast<off_t>(offset)),
-              static_cast<ssize_t>(bytes.size()));
+    ASSERT_EQ(
+        pwrite(file, bytes.data(), bytes.size(), static_cast<off_t>(offset)),
+        static_cast<ssize_t>(bytes.size()));
   }
   ASSERT_EQ(close(file), 0);
 }
@@ -43,7 +44,8 @@ std::string cannot_hold(const std::string& directory, uint64_t free_needed) {
                 static_cast<uint64_t>(status.st_blocks) * 512 < GIB;
   if (file >= 0) close(file);
   unlink(probe.c_str());
-  if (!sparse) return "the filesystem of " + directory + " cannot hold sparse files";
+  if (!sparse)
+    return "the filesystem of " + directory + " cannot hold sparse files";
   struct statvfs space {};
   if (statvfs(directory.c_str(), &space) != 0 ||
       static_cast<uint64_t>(space.f_bavail) * space.f_frsize < free_needed) {
@@ -76,16 +78,19 @@ TEST(LargeThemeFile, DataPastTwoAndFourGiBAndATableAtTheEndOfFiveGiB) {
   const uint64_t length = 5 * GIB;
   const std::string at_2g(64, 'g');
   const std::string near_4g = "sixteen bytes!!!";
-  const std::vector<theme_record> records = {
-      {"/small", PTF_HEADER_SIZE, 5},
-      {"/at-2g", 0x80000000u, 64},
-      {"/near-4g", 0xFFFFFFF0u, 16}};
+  const std::vector<theme_record> records = {{"/small", PTF_HEADER_SIZE, 5},
+                                             {"/at-2g", 0x80000000u, 64},
+                                             {"/near-4g", 0xFFFFFFF0u, 16}};
   std::string table;
-  for (const theme_record& record : records) table += encode_theme_record(record);
+  for (const theme_record& record : records)
+    table += encode_theme_record(record);
   std::string header = header_with(3, 0);
   write_sparse(scratch / "theme.ctf", length,
-               {{0, header}, {PTF_HEADER_SIZE, "small"}, {0x80000000u, at_2g},
-                {0xFFFFFFF0u, near_4g}, {length - table.size(), table}});
+               {{0, header},
+                {PTF_HEADER_SIZE, "small"},
+                {0x80000000u, at_2g},
+                {0xFFFFFFF0u, near_4g},
+                {length - table.size(), table}});
 
   run_result run = run_tool(scratch.path(), {"theme.ctf"});
   EXPECT_EQ(run.output,
@@ -108,8 +113,9 @@ TEST(LargeThemeFile, LargestPtfImageIsCopiedWhole) {
   const uint32_t body_length = 0xFFFFFFFFu;
   const uint64_t image_length = uint64_t{body_length} + PTF_HEADER_SIZE;
   std::string header = header_with(0, body_length);
-  write_sparse(scratch / "theme.ctf", image_length,
-               {{0, header}, {0x80000000u, "middle"}, {image_length - 4, "last"}});
+  write_sparse(
+      scratch / "theme.ctf", image_length,
+      {{0, header}, {0x80000000u, "middle"}, {image_length - 4, "last"}});
 
   run_result run = run_tool(scratch.path(), {"theme.ctf"});
   EXPECT_EQ(run.output,

@@ -1,6 +1,6 @@
-// Every message the tool can print is documented in its man page, word for word,
-// and the page and NEWS.md name the version the build was made as, so none of
-// them can drift apart.
+// Every message the tool can print is documented in its man page, word for
+// word, and the page and NEWS.md name the version the build was made as, so
+// none of them can drift apart.
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -88,16 +88,27 @@ std::vector<std::string> fixed_parts(const std::string& message) {
 }
 
 std::vector<std::string> every_message() {
-  std::vector<std::string> messages = {
-      USAGE_TEXT,         THEME_NOT_FOUND,      INVALID_THEME,
-      CANNOT_CREATE_DIRECTORY, FINISHED_OK,     FINISHED_WITH_ERRORS,
-      METADATA_OK,        FILES_OK,             FILES_WITH_ERRORS,
-      TABLE_DOES_NOT_FIT, PTF_OK,               CANNOT_READ_THEME,
-      SKIP_OUTSIDE_DIRECTORY, SKIP_SYMLINK,     SKIP_OUTSIDE_FILE,
-      SKIP_THEME_FILE,    SKIP_NOT_ON_WINDOWS,  CANNOT_WRITE};
-  for (const char* module : {"./vsh/module/common_gui.prx",
-                             "./vsh/module/paf.prx",
-                             "./vsh/module/vshmain.prx"}) {
+  std::vector<std::string> messages = {USAGE_TEXT,
+                                       THEME_NOT_FOUND,
+                                       INVALID_THEME,
+                                       CANNOT_CREATE_DIRECTORY,
+                                       FINISHED_OK,
+                                       FINISHED_WITH_ERRORS,
+                                       METADATA_OK,
+                                       FILES_OK,
+                                       FILES_WITH_ERRORS,
+                                       TABLE_DOES_NOT_FIT,
+                                       PTF_OK,
+                                       CANNOT_READ_THEME,
+                                       SKIP_OUTSIDE_DIRECTORY,
+                                       SKIP_SYMLINK,
+                                       SKIP_OUTSIDE_FILE,
+                                       SKIP_THEME_FILE,
+                                       SKIP_NOT_ON_WINDOWS,
+                                       CANNOT_WRITE};
+  for (const char* module :
+       {"./vsh/module/common_gui.prx", "./vsh/module/paf.prx",
+        "./vsh/module/vshmain.prx"}) {
     messages.push_back(find_patch_redirect(module)->notice);
   }
   return messages;
@@ -126,15 +137,17 @@ TEST(WindowsReadme, DocumentsEveryMessage) {
 TEST(Version, ManPageAndNewsFollowTheProjectVersion) {
   std::string page = read_file(THEMEUNPACK_MAN_PAGE);
   std::string title = page.substr(0, page.find('\n'));
-  EXPECT_NE(title.find(std::string("\"themeunpack ") + THEMEUNPACK_VERSION + "\""),
-            std::string::npos)
+  EXPECT_NE(
+      title.find(std::string("\"themeunpack ") + THEMEUNPACK_VERSION + "\""),
+      std::string::npos)
       << title;
   std::string news = read_file(THEMEUNPACK_NEWS);
   size_t newest = news.find("\n## ");
   ASSERT_NE(newest, std::string::npos);
-  EXPECT_EQ(news.compare(newest + 4, std::string(THEMEUNPACK_VERSION).size() + 1,
-                         std::string(THEMEUNPACK_VERSION) + " "),
-            0)
+  EXPECT_EQ(
+      news.compare(newest + 4, std::string(THEMEUNPACK_VERSION).size() + 1,
+                   std::string(THEMEUNPACK_VERSION) + " "),
+      0)
       << news.substr(newest + 1, news.find('\n', newest + 1) - newest - 1);
 #ifndef THEMEUNPACK_DATED_BY_EPOCH
   // Dated as the newest entry of NEWS.md: "## 1.2.0 (2026-12-09 16:00)".

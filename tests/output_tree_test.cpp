@@ -64,9 +64,12 @@ TEST_F(OutputTree, WritesNewAndReplacesOldFilesExactly) {
   write_file(at("old"), "old and longer contents");
   ASSERT_EQ(write("old", "short"), tree_result::done);
   ASSERT_EQ(write("./a//./b/empty", ""), tree_result::done);
-  tree expected = {{"patch-only", DIRECTORY_MARK}, {"a", DIRECTORY_MARK},
-                   {"a/b", DIRECTORY_MARK},        {"a/b/new", "new"},
-                   {"a/b/empty", ""},              {"old", "short"}};
+  tree expected = {{"patch-only", DIRECTORY_MARK},
+                   {"a", DIRECTORY_MARK},
+                   {"a/b", DIRECTORY_MARK},
+                   {"a/b/new", "new"},
+                   {"a/b/empty", ""},
+                   {"old", "short"}};
   EXPECT_EQ(snapshot_tree(scratch_ / "out"), expected);
 }
 
@@ -101,8 +104,10 @@ TEST_F(OutputTree, RefusesWhatWouldLeaveItOrReplaceWhatItMustNot) {
       {"./t/.", tree_result::cannot_write},
   };
   for (const auto& refusal : refusals) {
-    for (stage_mode mode : {stage_mode::make_directories, stage_mode::check_name}) {
-      EXPECT_EQ(write(refusal.path, "x", mode), refusal.expected) << refusal.path;
+    for (stage_mode mode :
+         {stage_mode::make_directories, stage_mode::check_name}) {
+      EXPECT_EQ(write(refusal.path, "x", mode), refusal.expected)
+          << refusal.path;
     }
   }
   EXPECT_TRUE(snapshot_tree(outside.path()).empty());
@@ -121,15 +126,16 @@ TEST_F(OutputTree, UnpublishedOutputsLeaveNothing) {
   for (int pieces : {0, 1, 3}) {
     for (const char* path : {"old", "./new", "./d/new"}) {
       staged_output output;
-      ASSERT_EQ(stage_output(&tree_, path, stage_mode::make_directories, &output),
-                tree_result::done);
+      ASSERT_EQ(
+          stage_output(&tree_, path, stage_mode::make_directories, &output),
+          tree_result::done);
       for (int i = 0; i < pieces; ++i) {
         ASSERT_EQ(append_output(&output, "piece", 5), tree_result::done);
       }
     }
   }
-  tree expected = {{"patch-only", DIRECTORY_MARK}, {"d", DIRECTORY_MARK},
-                   {"old", "old"}};
+  tree expected = {
+      {"patch-only", DIRECTORY_MARK}, {"d", DIRECTORY_MARK}, {"old", "old"}};
   EXPECT_EQ(snapshot_tree(scratch_ / "out"), expected);
 }
 

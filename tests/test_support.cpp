@@ -27,7 +27,8 @@ void snapshot_into(const std::string& root, const std::string& relative,
                    tree* result) {
   std::string here = relative.empty() ? root : root + "/" + relative;
   std::vector<std::string> names;
-  if (!list_directory(here, &names)) throw std::runtime_error("cannot list " + here);
+  if (!list_directory(here, &names))
+    throw std::runtime_error("cannot list " + here);
   for (const std::string& name : names) {
     std::string path = relative.empty() ? name : relative + "/" + name;
     std::string full = root + "/" + path;

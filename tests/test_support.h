@@ -29,7 +29,8 @@ class scratch_directory {
 };
 
 struct run_options {
-  std::optional<std::string> program_name;  // argv[0]; the executable's path by default
+  std::optional<std::string>
+      program_name;  // argv[0]; the executable's path by default
   std::optional<rlim_t> file_size_limit;  // RLIMIT_FSIZE, with SIGXFSZ ignored
   std::optional<rlim_t> address_space_limit;  // RLIMIT_AS
   std::optional<rlim_t> open_file_limit;      // RLIMIT_NOFILE

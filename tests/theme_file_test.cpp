@@ -85,7 +85,7 @@ TEST(ReadThemeText, EndsAtNulNewlineOrLimit) {
   const text_case cases[] = {
       {"", ""},
       {std::string("ab\0cd", 5), "ab"},
-      {"ab\ncd", "ab\n"},            // the newline belongs to the value
+      {"ab\ncd", "ab\n"},  // the newline belongs to the value
       {"\nabc", "\n"},
       {"ABCDEFGHIJKL", "ABCDEFGH"},  // no NUL in the field: cut at the limit
       {"ABCDEFG\n", "ABCDEFG\n"},
@@ -213,10 +213,12 @@ TEST(ReadThemeBytes, ReadsExactlyOrFails) {
   built_theme built = build_theme(blueprint);
   opened_theme opened(built.bytes);
   char bytes[8] = {};
-  ASSERT_TRUE(read_theme_bytes(opened.theme(), built.records[0].offset, bytes, 7));
+  ASSERT_TRUE(
+      read_theme_bytes(opened.theme(), built.records[0].offset, bytes, 7));
   EXPECT_STREQ(bytes, "payload");
   // A read that would come up short is a failure, not a partial result.
-  EXPECT_FALSE(read_theme_bytes(opened.theme(), opened.theme().length - 3, bytes, 4));
+  EXPECT_FALSE(
+      read_theme_bytes(opened.theme(), opened.theme().length - 3, bytes, 4));
 }
 
 TEST(ReadThemeU32, IsLittleEndian) {

@@ -51,9 +51,10 @@ class UnpackRun : public ::testing::Test {
   built_theme theme_;
 };
 
-const std::string SAMPLE_REPORT_HEAD = "Short theme name: Sample\n"
-                                       "Internal ID: SAMPLE01\n"
-                                       "Required firmware: 6.60\n";
+const std::string SAMPLE_REPORT_HEAD =
+    "Short theme name: Sample\n"
+    "Internal ID: SAMPLE01\n"
+    "Required firmware: 6.60\n";
 
 TEST_F(UnpackRun, TypicalThemeUnpacksWhole) {
   theme_blueprint blueprint;
@@ -112,9 +113,9 @@ TEST_F(UnpackRun, CountsOfTwoToTheThirtyFirstOrMorePrintNegative) {
               "Finished with errors.\n");
     EXPECT_EQ(run.status, 255);
     std::string shown = count == 0xFFFFFFFFu ? "-1" : "-2147483648";
-    EXPECT_EQ(written(),
-              base_tree(SAMPLE_REPORT_HEAD + "Files in theme: " + shown + "\n",
-                        0));
+    EXPECT_EQ(
+        written(),
+        base_tree(SAMPLE_REPORT_HEAD + "Files in theme: " + shown + "\n", 0));
   }
 }
 
@@ -221,7 +222,8 @@ TEST_F(UnpackRun, LargeBlocksAreCopiedExactly) {
                      {"/vsh/module/vshmain.prx", pattern(large, 11)}};
   for (size_t power = 4096; power <= (1u << 20); power *= 2) {
     for (size_t length : {power - 1, power, power + 1}) {
-      blueprint.files.push_back({"/p/" + std::to_string(length), pattern(length, 7)});
+      blueprint.files.push_back(
+          {"/p/" + std::to_string(length), pattern(length, 7)});
     }
   }
   make_theme(blueprint);
@@ -264,21 +266,24 @@ TEST_F(UnpackRun, SecondRunReplacesWhatTheFirstWrote) {
 // nothing of it reaches the disk, while every good entry is still written.
 TEST_F(UnpackRun, RefusesPathsLeadingOutside) {
   theme_blueprint blueprint;
-  blueprint.files = {{"/../escape", "x"},   {"/a/../../escape", "x"},
-                     {"/a\\..\\..\\e", "x"}, {"./escape", "x"},
-                     {".", "x"},            {"/good", "kept"}};
+  blueprint.files = {{"/../escape", "x"},
+                     {"/a/../../escape", "x"},
+                     {"/a\\..\\..\\e", "x"},
+                     {"./escape", "x"},
+                     {".", "x"},
+                     {"/good", "kept"}};
   make_theme(blueprint);
   run_result run = unpack();
   std::string refused = ": its path leads outside the theme directory.\n";
-  EXPECT_EQ(run.output, "Metadata unpacked OK.\n"
-                        "Skipping /../escape" + refused +
-                        "Skipping /a/../../escape" + refused +
-                        "Skipping /a\\..\\..\\e" + refused +
-                        "Skipping ./escape" + refused +
-                        "Skipping ." + refused +
-                        "Files unpacked with errors.\n"
-                        "PTF unpacked OK.\n"
-                        "Finished with errors.\n");
+  EXPECT_EQ(run.output,
+            "Metadata unpacked OK.\n"
+            "Skipping /../escape" +
+                refused + "Skipping /a/../../escape" + refused +
+                "Skipping /a\\..\\..\\e" + refused + "Skipping ./escape" +
+                refused + "Skipping ." + refused +
+                "Files unpacked with errors.\n"
+                "PTF unpacked OK.\n"
+                "Finished with errors.\n");
   EXPECT_EQ(run.status, 255);
   tree expected = base_tree(SAMPLE_REPORT_HEAD + "Files in theme: 6\n", 0);
   expected.insert({"good", "kept"});
@@ -304,15 +309,17 @@ TEST_F(UnpackRun, SkipsDataOutsideTheFileButMakesItsDirectories) {
             "Finished with errors.\n");
   EXPECT_EQ(run.status, 255);
   tree expected = base_tree(SAMPLE_REPORT_HEAD + "Files in theme: 3\n", 0);
-  expected.insert({{"d", DIRECTORY_MARK}, {"wraps", "left alone"},
-                   {"ok", "fine"}});
+  expected.insert(
+      {{"d", DIRECTORY_MARK}, {"wraps", "left alone"}, {"ok", "fine"}});
   EXPECT_EQ(written(), expected);
 }
 
 TEST_F(UnpackRun, TargetsThatCannotBeCreatedAreReported) {
   theme_blueprint blueprint;
-  blueprint.files = {{"/a", "file a"}, {"/a/b", "under a file"},
-                     {"", "empty name"}, {"/t/", "names a directory"},
+  blueprint.files = {{"/a", "file a"},
+                     {"/a/b", "under a file"},
+                     {"", "empty name"},
+                     {"/t/", "names a directory"},
                      {"/after", "still written"}};
   make_theme(blueprint);
   run_result run = unpack();
@@ -326,8 +333,8 @@ TEST_F(UnpackRun, TargetsThatCannotBeCreatedAreReported) {
             "Finished with errors.\n");
   EXPECT_EQ(run.status, 255);
   tree expected = base_tree(SAMPLE_REPORT_HEAD + "Files in theme: 5\n", 0);
-  expected.insert({{"a", "file a"}, {"t", DIRECTORY_MARK},
-                   {"after", "still written"}});
+  expected.insert(
+      {{"a", "file a"}, {"t", DIRECTORY_MARK}, {"after", "still written"}});
   EXPECT_EQ(written(), expected);
 }
 
@@ -354,12 +361,13 @@ TEST_F(UnpackRun, FailedWritesLeaveNoPartialFiles) {
             "Cannot write theme.ptf.\n"
             "Finished with errors.\n");
   EXPECT_EQ(run.status, 255);
-  tree expected = {{"patch-only", DIRECTORY_MARK},
-                   {"theme info.txt", SAMPLE_REPORT_HEAD + "Files in theme: 3\n"},
-                   {"small", "small"},
-                   {"vsh", DIRECTORY_MARK},
-                   {"vsh/module", DIRECTORY_MARK},
-                   {"last", "last"}};
+  tree expected = {
+      {"patch-only", DIRECTORY_MARK},
+      {"theme info.txt", SAMPLE_REPORT_HEAD + "Files in theme: 3\n"},
+      {"small", "small"},
+      {"vsh", DIRECTORY_MARK},
+      {"vsh/module", DIRECTORY_MARK},
+      {"last", "last"}};
   EXPECT_EQ(written(), expected);
 }
 
@@ -398,8 +406,9 @@ TEST_F(UnpackRun, PtfImageOutsideTheFileIsSkipped) {
 
 TEST_F(UnpackRun, DoesNotFollowSymbolicLinksBelowTheThemeDirectory) {
   if (tool_launcher() != nullptr) {
-    GTEST_SKIP() << "links planted from the host: Windows.LinksPlantedFromTheHost"
-                    "AreRefused";
+    GTEST_SKIP()
+        << "links planted from the host: Windows.LinksPlantedFromTheHost"
+           "AreRefused";
   }
   scratch_directory outside;
   theme_blueprint blueprint;
@@ -415,13 +424,17 @@ TEST_F(UnpackRun, DoesNotFollowSymbolicLinksBelowTheThemeDirectory) {
   ASSERT_EQ(mkdir(in_theme_directory("c").c_str(), 0755), 0);
   ASSERT_EQ(mkdir(in_theme_directory("c/b").c_str(), 0755), 0);
   ASSERT_EQ(symlink("c", in_theme_directory("a").c_str()), 0);
-  ASSERT_EQ(symlink(outside.path().c_str(), in_theme_directory("vsh").c_str()), 0);
+  ASSERT_EQ(symlink(outside.path().c_str(), in_theme_directory("vsh").c_str()),
+            0);
   ASSERT_EQ(symlink((outside / "target").c_str(),
-                    in_theme_directory("linked-file").c_str()), 0);
+                    in_theme_directory("linked-file").c_str()),
+            0);
   ASSERT_EQ(symlink((outside / "info").c_str(),
-                    in_theme_directory("theme info.txt").c_str()), 0);
+                    in_theme_directory("theme info.txt").c_str()),
+            0);
   ASSERT_EQ(symlink((outside / "ptf").c_str(),
-                    in_theme_directory("theme.ptf").c_str()), 0);
+                    in_theme_directory("theme.ptf").c_str()),
+            0);
   run_result run = unpack();
   std::string through = ": its path goes through a symbolic link.\n";
   EXPECT_EQ(run.output, "Skipping theme info.txt" + through +
@@ -430,14 +443,18 @@ TEST_F(UnpackRun, DoesNotFollowSymbolicLinksBelowTheThemeDirectory) {
                             "Skipping /linked-file" + through +
                             "Skipping /a/b/f" + through +
                             "Files unpacked with errors.\n"
-                            "Skipping theme.ptf" + through +
-                            "Finished with errors.\n");
+                            "Skipping theme.ptf" +
+                            through + "Finished with errors.\n");
   EXPECT_EQ(run.status, 255);
   EXPECT_TRUE(snapshot_tree(outside.path()).empty());
-  tree expected = {{"patch-only", DIRECTORY_MARK}, {"vsh", "<symlink>"},
-                   {"linked-file", "<symlink>"}, {"theme info.txt", "<symlink>"},
-                   {"theme.ptf", "<symlink>"}, {"ok", "kept"},
-                   {"a", "<symlink>"}, {"c", DIRECTORY_MARK},
+  tree expected = {{"patch-only", DIRECTORY_MARK},
+                   {"vsh", "<symlink>"},
+                   {"linked-file", "<symlink>"},
+                   {"theme info.txt", "<symlink>"},
+                   {"theme.ptf", "<symlink>"},
+                   {"ok", "kept"},
+                   {"a", "<symlink>"},
+                   {"c", DIRECTORY_MARK},
                    {"c/b", DIRECTORY_MARK}};
   EXPECT_EQ(written(), expected);
 }
@@ -448,8 +465,9 @@ TEST_F(UnpackRun, DoesNotFollowALinkedPatchDirectory) {
   blueprint.files = {{"/vsh/module/vshmain.prx", "patch"}};
   make_theme(blueprint);
   ASSERT_EQ(mkdir(in_theme_directory("").c_str(), 0755), 0);
-  ASSERT_EQ(symlink(outside.path().c_str(),
-                    in_theme_directory("patch-only").c_str()), 0);
+  ASSERT_EQ(
+      symlink(outside.path().c_str(), in_theme_directory("patch-only").c_str()),
+      0);
   run_result run = unpack();
   EXPECT_EQ(run.output,
             "Metadata unpacked OK.\n"
@@ -478,9 +496,9 @@ TEST_F(UnpackRun, EntryLargerThanTheAddressSpaceLimitIsUnpackedWhole) {
   // Move the table past the big entry's data, leaving a hole between.
   uint64_t table_at = PTF_HEADER_SIZE + static_cast<uint64_t>(big) + 4;
   write_file(scratch_ / "theme.ctf", head);
-  ASSERT_EQ(truncate((scratch_ / "theme.ctf").c_str(),
-                     static_cast<off_t>(table_at)),
-            0);
+  ASSERT_EQ(
+      truncate((scratch_ / "theme.ctf").c_str(), static_cast<off_t>(table_at)),
+      0);
   FILE* file = fopen((scratch_ / "theme.ctf").c_str(), "ab");
   fwrite(table.data(), 1, table.size(), file);
   fclose(file);
@@ -520,8 +538,10 @@ TEST(FileSystemsWithoutHardLinks, GetEveryFile) {
   };
   theme_blueprint blueprint;
   blueprint.ptf_body = "image";
-  blueprint.files = {{"/d/sub/a", "a"}, {"/d/b", std::string(300001, 'b')},
-                     {"/vsh/module/paf.prx", "patch"}, {"/empty", ""}};
+  blueprint.files = {{"/d/sub/a", "a"},
+                     {"/d/b", std::string(300001, 'b')},
+                     {"/vsh/module/paf.prx", "patch"},
+                     {"/empty", ""}};
   std::string bytes = build_theme(blueprint).bytes;
   const tree expected = reference_tree(bytes);
 
@@ -532,8 +552,9 @@ TEST(FileSystemsWithoutHardLinks, GetEveryFile) {
     std::string mounted = scratch / "mounted";
     ASSERT_EQ(mkdir(mounted.c_str(), 0755), 0);
     char command[1024];
-    snprintf(command, sizeof command, "truncate -s 32M %s && %s > /dev/null 2>&1",
-             image.c_str(), file_system.make);
+    snprintf(command, sizeof command,
+             "truncate -s 32M %s && %s > /dev/null 2>&1", image.c_str(),
+             file_system.make);
     std::string make = command;
     snprintf(command, sizeof command, make.c_str(), image.c_str());
     if (system(command) != 0) {
@@ -549,14 +570,17 @@ TEST(FileSystemsWithoutHardLinks, GetEveryFile) {
     tree after_first = snapshot_tree(mounted + "/theme_ctf");
     run_result second = run_tool(mounted, {"theme.ctf"});
     tree after_second = snapshot_tree(mounted + "/theme_ctf");
-    EXPECT_EQ(system(("fusermount -u " + mounted + " > /dev/null 2>&1").c_str()), 0)
+    EXPECT_EQ(
+        system(("fusermount -u " + mounted + " > /dev/null 2>&1").c_str()), 0)
         << "cannot unmount " << mounted;
-    EXPECT_EQ(system(("losetup -j " + image + " -O NAME -n | xargs -r -n1 losetup -d")
-                         .c_str()),
-              0)
+    EXPECT_EQ(
+        system(("losetup -j " + image + " -O NAME -n | xargs -r -n1 losetup -d")
+                   .c_str()),
+        0)
         << "cannot detach the loop device of " << image;
-    EXPECT_EQ(first.output, "Metadata unpacked OK.\nUnpacking paf.prx patch...\n"
-                            "Files unpacked OK.\nPTF unpacked OK.\nFinished OK!\n");
+    EXPECT_EQ(first.output,
+              "Metadata unpacked OK.\nUnpacking paf.prx patch...\n"
+              "Files unpacked OK.\nPTF unpacked OK.\nFinished OK!\n");
     EXPECT_TRUE(after_first == expected);
     EXPECT_EQ(second.output, first.output);
     EXPECT_TRUE(after_second == expected);

@@ -1,8 +1,8 @@
-// What the Windows build does differently, end to end: run only when the tests start
-// the Windows executable (THEMEUNPACK_TEST_LAUNCHER=wine, `make test-windows`),
-// skipped otherwise. Names are checked as Windows must hold them, "\" is a
-// separator, links planted from the host are refused, data are copied byte for
-// byte, and the argument may be a Windows path in any script.
+// What the Windows build does differently, end to end: run only when the tests
+// start the Windows executable (THEMEUNPACK_TEST_LAUNCHER=wine, `make
+// test-windows`), skipped otherwise. Names are checked as Windows must hold
+// them, "\" is a separator, links planted from the host are refused, data are
+// copied byte for byte, and the argument may be a Windows path in any script.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -19,24 +19,50 @@
 
 namespace {
 
-const std::string REPORT_HEAD = "Short theme name: Sample\nInternal ID: SAMPLE01\n"
-                                "Required firmware: 6.60\n";
+const std::string REPORT_HEAD =
+    "Short theme name: Sample\nInternal ID: SAMPLE01\n"
+    "Required firmware: 6.60\n";
 
 // The rules on their own, on every platform.
 TEST(WindowsNames, RefusesWhatWindowsCannotHold) {
-  for (const char* path :
-       {"./nul.txt", "./AUX.dat", "./sub/COM1", "./CON", "./con .txt",
-        "./LpT9.x", "./CONIN$", "./conout$.log", "./trail.", "./trail ",
-        "./dir./x", "./a:b", "./q?", "./s*", "./l<", "./g>", "./p|", "./d\"q",
-        "./tab\there", "./x\\nul", "./bad\xff", "./over\xc0\xaf", "./sur\xed\xa0\x80",
-        "./over3\xe0\x80\xaf", "./COM\xc2\xb9", "./lpt\xc2\xb3.txt", "./Com\xc2\xb2 .x"}) {
+  for (const char* path : {"./nul.txt",
+                           "./AUX.dat",
+                           "./sub/COM1",
+                           "./CON",
+                           "./con .txt",
+                           "./LpT9.x",
+                           "./CONIN$",
+                           "./conout$.log",
+                           "./trail.",
+                           "./trail ",
+                           "./dir./x",
+                           "./a:b",
+                           "./q?",
+                           "./s*",
+                           "./l<",
+                           "./g>",
+                           "./p|",
+                           "./d\"q",
+                           "./tab\there",
+                           "./x\\nul",
+                           "./bad\xff",
+                           "./over\xc0\xaf",
+                           "./sur\xed\xa0\x80",
+                           "./over3\xe0\x80\xaf",
+                           "./COM\xc2\xb9",
+                           "./lpt\xc2\xb3.txt",
+                           "./Com\xc2\xb2 .x"}) {
     EXPECT_TRUE(windows_cannot_hold(path)) << path;
   }
   for (const char* path :
        {"./trail", "./nul2.txt", "./COM10", "./CONSOLE", "./auxiliary",
-        "./a/./b", "./a//b", "./.hidden", "./\xc3\xa9t\xc3\xa9", "./\xe6\x97\xa5",
-        "./COM", "./x.y.z", "./a b", "./ lead", "./COM\xc2\xb9" "x", "./COM\xc2\xb4",
-        "./LPT\xc2\xb9" "0"}) {
+        "./a/./b", "./a//b", "./.hidden", "./\xc3\xa9t\xc3\xa9",
+        "./\xe6\x97\xa5", "./COM", "./x.y.z", "./a b", "./ lead",
+        "./COM\xc2\xb9"
+        "x",
+        "./COM\xc2\xb4",
+        "./LPT\xc2\xb9"
+        "0"}) {
     EXPECT_FALSE(windows_cannot_hold(path)) << path;
   }
 }
@@ -83,12 +109,14 @@ TEST_F(Windows, SampleThemeAsOnLinux) {
                      scratch_.path() + "/sample.ctf";
   ASSERT_EQ(system(make.c_str()), 0);
   std::string linux_run = "cd " + scratch_.path() + "/linux && " +
-                          THEMEUNPACK_EXECUTABLE + " ../sample.ctf > ../linux.out";
+                          THEMEUNPACK_EXECUTABLE +
+                          " ../sample.ctf > ../linux.out";
   ASSERT_EQ(system(linux_run.c_str()), 0);
   run_result run = run_tool(scratch_ / "windows", {"../sample.ctf"});
   EXPECT_EQ(run.output, read_file(scratch_ / "linux.out"));
   EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(snapshot_tree(scratch_ / "windows"), snapshot_tree(scratch_ / "linux"));
+  EXPECT_EQ(snapshot_tree(scratch_ / "windows"),
+            snapshot_tree(scratch_ / "linux"));
 }
 
 // Files are binary: CR LF stays CR LF, a lone LF stays LF, and 0x1A ends
@@ -96,8 +124,9 @@ TEST_F(Windows, SampleThemeAsOnLinux) {
 TEST_F(Windows, DataAndMessagesAreCopiedByteForByte) {
   theme_blueprint blueprint;
   blueprint.ptf_body = std::string("body\r\n\x1a tail\n", 13);
-  blueprint.files = {{"/text.txt", std::string("one\r\ntwo\nthree\x1a four", 20)},
-                     {"/vsh/module/paf.prx", "patch\n"}};
+  blueprint.files = {
+      {"/text.txt", std::string("one\r\ntwo\nthree\x1a four", 20)},
+      {"/vsh/module/paf.prx", "patch\n"}};
   make_theme(blueprint);
   run_result run = unpack();
   EXPECT_EQ(run.output,
@@ -147,9 +176,9 @@ TEST_F(Windows, BackslashSeparatesComponents) {
 // beside them is written.
 TEST_F(Windows, NamesWindowsCannotHoldAreSkipped) {
   theme_blueprint blueprint;
-  const char* refused[] = {"/nul.txt", "/AUX.dat", "/sub/COM1", "/CON",
-                           "/trail.", "/trail ", "/a:b", "/bad\xff",
-                           "/COM\xc2\xb9", "/LPT\xc2\xb3.txt"};
+  const char* refused[] = {
+      "/nul.txt", "/AUX.dat", "/sub/COM1", "/CON",         "/trail.",
+      "/trail ",  "/a:b",     "/bad\xff",  "/COM\xc2\xb9", "/LPT\xc2\xb3.txt"};
   for (const char* name : refused) blueprint.files.push_back({name, "x"});
   blueprint.files.push_back({"/trail", "kept"});
   make_theme(blueprint);
@@ -159,7 +188,8 @@ TEST_F(Windows, NamesWindowsCannotHoldAreSkipped) {
     expected += std::string("Skipping ") + name +
                 ": its name cannot be used on Windows.\n";
   }
-  expected += "Files unpacked with errors.\nPTF unpacked OK.\nFinished with errors.\n";
+  expected +=
+      "Files unpacked with errors.\nPTF unpacked OK.\nFinished with errors.\n";
   EXPECT_EQ(run.output, expected);
   EXPECT_EQ(run.status, 255);
   tree files = written();
@@ -177,13 +207,15 @@ TEST_F(Windows, ThemeFilesNamedLikeDevicesAreOrdinaryFiles) {
     write_file(scratch / name, bytes);
     run_result run = run_tool(scratch.path(), {name});
     std::string ptf = std::string(name).substr(0, std::string(name).rfind('.'));
-    EXPECT_EQ(run.output, "Metadata unpacked OK.\nFiles unpacked OK.\nSkipping " +
-                              ptf + ".ptf: its name cannot be used on Windows.\n"
-                              "Finished with errors.\n")
+    EXPECT_EQ(run.output,
+              "Metadata unpacked OK.\nFiles unpacked OK.\nSkipping " + ptf +
+                  ".ptf: its name cannot be used on Windows.\n"
+                  "Finished with errors.\n")
         << name;
     std::string directory = name;
     directory[directory.find('.')] = '_';
-    EXPECT_EQ(snapshot_tree(scratch / directory).count("theme info.txt"), 1u) << name;
+    EXPECT_EQ(snapshot_tree(scratch / directory).count("theme info.txt"), 1u)
+        << name;
   }
 }
 
@@ -221,10 +253,11 @@ TEST_F(Windows, LongPathsWork) {
 // resource of the given type (its first name and language), or "".
 std::string pe_resource(const std::string& exe, uint32_t type) {
   auto u16 = [&](size_t at) {
-    return at + 2 <= exe.size() ? static_cast<uint32_t>(
-                                      static_cast<unsigned char>(exe[at]) |
-                                      static_cast<unsigned char>(exe[at + 1]) << 8)
-                                : 0u;
+    return at + 2 <= exe.size()
+               ? static_cast<uint32_t>(static_cast<unsigned char>(exe[at]) |
+                                       static_cast<unsigned char>(exe[at + 1])
+                                           << 8)
+               : 0u;
   };
   auto u32 = [&](size_t at) { return u16(at) | u16(at + 2) << 16; };
   const size_t pe = u32(0x3C);
@@ -286,8 +319,10 @@ TEST_F(Windows, ExecutableCarriesItsVersionAndManifest) {
   EXPECT_NE(version.find(utf16le(std::string(THEMEUNPACK_VERSION) + '\0')),
             std::string::npos);
   const std::string manifest = pe_resource(exe, 24);
-  EXPECT_NE(manifest.find(">UTF-8</activeCodePage>"), std::string::npos) << manifest;
-  EXPECT_NE(manifest.find(">true</longPathAware>"), std::string::npos) << manifest;
+  EXPECT_NE(manifest.find(">UTF-8</activeCodePage>"), std::string::npos)
+      << manifest;
+  EXPECT_NE(manifest.find(">true</longPathAware>"), std::string::npos)
+      << manifest;
 }
 
 // Names that differ only in case are one file: the later entry wins.
@@ -324,22 +359,25 @@ TEST_F(Windows, LinksPlantedFromTheHostAreRefused) {
                      {"/ok", "kept"}};
   make_theme(blueprint);
   ASSERT_EQ(mkdir((scratch_ / "theme_ctf").c_str(), 0755), 0);
-  ASSERT_EQ(symlink(outside.path().c_str(), (scratch_ / "theme_ctf/sub").c_str()), 0);
+  ASSERT_EQ(
+      symlink(outside.path().c_str(), (scratch_ / "theme_ctf/sub").c_str()), 0);
   ASSERT_EQ(symlink((outside / "file").c_str(),
-                    (scratch_ / "theme_ctf/linked").c_str()), 0);
+                    (scratch_ / "theme_ctf/linked").c_str()),
+            0);
   ASSERT_EQ(symlink((outside / "absent").c_str(),
-                    (scratch_ / "theme_ctf/dangling").c_str()), 0);
+                    (scratch_ / "theme_ctf/dangling").c_str()),
+            0);
   run_result run = unpack();
   std::string through = ": its path goes through a symbolic link.\n";
-  EXPECT_EQ(run.output, "Metadata unpacked OK.\n"
-                        "Skipping /sub/x" + through +
-                        "Skipping /linked" + through +
-                        "Files unpacked with errors.\n"
-                        "PTF unpacked OK.\n"
-                        "Finished with errors.\n");
+  EXPECT_EQ(run.output,
+            "Metadata unpacked OK.\n"
+            "Skipping /sub/x" +
+                through + "Skipping /linked" + through +
+                "Files unpacked with errors.\n"
+                "PTF unpacked OK.\n"
+                "Finished with errors.\n");
   EXPECT_EQ(run.status, 255);
-  EXPECT_EQ(snapshot_tree(outside.path()),
-            (tree{{"file", "outside"}}));
+  EXPECT_EQ(snapshot_tree(outside.path()), (tree{{"file", "outside"}}));
   EXPECT_EQ(written().at("ok"), "kept");
   EXPECT_EQ(written().at("dangling"), "replaces a link to nothing");
 }

@@ -42,9 +42,10 @@ void put_theme_u32(std::string* bytes, uint64_t offset, uint32_t value) {
 
 std::string encode_theme_record(const theme_record& record) {
   std::string bytes(THEME_ENTRY_SIZE, '\0');
-  bytes.replace(THEME_ENTRY_NAME_OFFSET,
-                std::min<size_t>(record.name.size(), THEME_ENTRY_NAME_FIELD_SIZE),
-                record.name, 0, THEME_ENTRY_NAME_FIELD_SIZE);
+  bytes.replace(
+      THEME_ENTRY_NAME_OFFSET,
+      std::min<size_t>(record.name.size(), THEME_ENTRY_NAME_FIELD_SIZE),
+      record.name, 0, THEME_ENTRY_NAME_FIELD_SIZE);
   put_theme_u32(&bytes, THEME_ENTRY_OFFSET_OFFSET, record.offset);
   put_theme_u32(&bytes, THEME_ENTRY_SIZE_OFFSET, record.size);
   return bytes;

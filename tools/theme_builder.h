@@ -1,7 +1,7 @@
 // Builds theme files in memory, field by field: a PTF header and body, packed
-// files' data, the file table at the very end and anything after it. Used by the
-// tests, the sample theme, the benchmark and the fuzz seeds; valid themes by
-// default, hostile ones by overriding what a valid one would hold.
+// files' data, the file table at the very end and anything after it. Used by
+// the tests, the sample theme, the benchmark and the fuzz seeds; valid themes
+// by default, hostile ones by overriding what a valid one would hold.
 #ifndef THEMEUNPACK_TOOLS_THEME_BUILDER_H
 #define THEMEUNPACK_TOOLS_THEME_BUILDER_H
 

@@ -8,8 +8,8 @@
 
 namespace {
 
-constexpr const char* RESERVED_DEVICE_NAMES[] = {"CON", "PRN", "AUX", "NUL",
-                                                 "CONIN$", "CONOUT$"};
+constexpr const char* RESERVED_DEVICE_NAMES[] = {"CON", "PRN",    "AUX",
+                                                 "NUL", "CONIN$", "CONOUT$"};
 constexpr const char* NUMBERED_DEVICE_NAMES[] = {"COM", "LPT"};
 constexpr const char* FORBIDDEN_CHARACTERS = ":<>\"|?*";
 constexpr unsigned char FIRST_PRINTED = 0x20;
@@ -25,7 +25,8 @@ bool equal_ignoring_case(const std::string& a, const char* b) {
 // COM and LPT take a digit, or one of the superscript digits 1, 2 and 3
 // (U+00B9, U+00B2, U+00B3), which Windows reserves as well.
 bool ends_in_device_number(const std::string& stem) {
-  if (stem.size() == 4) return isdigit(static_cast<unsigned char>(stem[3])) != 0;
+  if (stem.size() == 4)
+    return isdigit(static_cast<unsigned char>(stem[3])) != 0;
   if (stem.size() != 5 || stem[3] != '\xc2') return false;
   return stem[4] == '\xb9' || stem[4] == '\xb2' || stem[4] == '\xb3';
 }

@@ -77,8 +77,8 @@ int open_directory_at(const output_tree& tree, int parent, const char* name,
   int directory = openat(parent, name, DIRECTORY_HANDLE | O_NOFOLLOW);
   if (directory < 0) {
     tree_result found = check_name(tree, parent, name);
-    *why = found == tree_result::through_link ? found
-                                              : tree_result::cannot_write;
+    *why =
+        found == tree_result::through_link ? found : tree_result::cannot_write;
   }
   return directory;
 }
@@ -116,8 +116,9 @@ int open_beneath(output_tree* tree, const char* path, size_t length) {
   open_how how{};
   how.flags = DIRECTORY_HANDLE | O_NOFOLLOW;
   how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
-  auto directory = static_cast<int>(
-      syscall(SYS_openat2, descriptor(tree->root), directories.c_str(), &how, sizeof how));
+  auto directory =
+      static_cast<int>(syscall(SYS_openat2, descriptor(tree->root),
+                               directories.c_str(), &how, sizeof how));
   if (directory < 0 && errno == ENOSYS) tree->resolve_in_one = false;
   return directory;
 #else
@@ -167,7 +168,8 @@ int open_parent(output_tree* tree, const char* path, bool make,
 // the clock, which still changes from one try to the next.
 void random_bytes(unsigned char* bytes, size_t size) {
 #if defined(__linux__)
-  if (getrandom(bytes, size, GRND_NONBLOCK) == static_cast<ssize_t>(size)) return;
+  if (getrandom(bytes, size, GRND_NONBLOCK) == static_cast<ssize_t>(size))
+    return;
 #endif
   int source = open("/dev/urandom", O_RDONLY | O_CLOEXEC);
   if (source >= 0) {
@@ -180,7 +182,8 @@ void random_bytes(unsigned char* bytes, size_t size) {
   auto mixed = static_cast<uint64_t>(now.tv_nsec) * 0x9E3779B97F4A7C15u ^
                static_cast<uint64_t>(now.tv_sec) ^
                static_cast<uint64_t>(getpid()) << 32;
-  for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<unsigned char>(mixed >> (8 * (i % 8)));
+  for (size_t i = 0; i < size; ++i)
+    bytes[i] = static_cast<unsigned char>(mixed >> (8 * (i % 8)));
 }
 
 std::string temporary_name() {
@@ -280,7 +283,8 @@ tree_result rename_into_place(output_tree* tree, int directory,
       return tree_result::done;
     }
     if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) {
-      if (errno == EEXIST) return replace_with(*tree, directory, temporary, name);
+      if (errno == EEXIST)
+        return replace_with(*tree, directory, temporary, name);
       unlinkat(directory, temporary.c_str(), 0);
       return tree_result::cannot_write;
     }
@@ -332,7 +336,8 @@ bool unnamed_files_work(output_tree* tree, int directory) {
   }
   int probe = create_unnamed(tree, directory);
   std::string temporary;
-  bool linked = probe >= 0 && link_temporary(tree, probe, directory, &temporary);
+  bool linked =
+      probe >= 0 && link_temporary(tree, probe, directory, &temporary);
   if (linked) unlinkat(directory, temporary.c_str(), 0);
   // Where no unnamed file could be made at all, create_unnamed has said why.
   if (probe >= 0) {
@@ -368,8 +373,8 @@ void close_output_tree(output_tree* tree) {
   tree->root = NO_HANDLE;
 }
 
-native_handle open_output_parent(output_tree* tree, const char* path,
-                                 bool make, tree_result* why) {
+native_handle open_output_parent(output_tree* tree, const char* path, bool make,
+                                 tree_result* why) {
   return open_parent(tree, path, make, why);
 }
 

@@ -23,7 +23,8 @@
 
 namespace {
 
-constexpr DWORD SHARE_ALL = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+constexpr DWORD SHARE_ALL =
+    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 // A directory held this way cannot be renamed or removed by anyone.
 constexpr DWORD SHARE_ALL_BUT_DELETE = FILE_SHARE_READ | FILE_SHARE_WRITE;
 constexpr DWORD OPEN_AS_IT_STANDS =
@@ -33,8 +34,10 @@ constexpr const char* TEMPORARY_PREFIX = ".themeunpack-";
 constexpr int TEMPORARY_TRIES = 100;
 // Room for an object's name: a UNICODE_STRING and the longest path Windows
 // takes, 32,767 UTF-16 units.
-constexpr size_t OBJECT_NAME_ROOM = sizeof(UNICODE_STRING) + 32768 * sizeof(wchar_t);
-constexpr auto OBJECT_NAME_INFORMATION_CLASS = static_cast<OBJECT_INFORMATION_CLASS>(1);
+constexpr size_t OBJECT_NAME_ROOM =
+    sizeof(UNICODE_STRING) + 32768 * sizeof(wchar_t);
+constexpr auto OBJECT_NAME_INFORMATION_CLASS =
+    static_cast<OBJECT_INFORMATION_CLASS>(1);
 
 HANDLE handle_of(native_handle handle) {
   return reinterpret_cast<HANDLE>(handle);
@@ -57,12 +60,14 @@ void close_directory(const output_tree& tree, HANDLE directory) {
 std::wstring object_path(HANDLE handle) {
   std::vector<unsigned char> buffer(OBJECT_NAME_ROOM);
   ULONG needed = 0;
-  NTSTATUS status = NtQueryObject(handle, OBJECT_NAME_INFORMATION_CLASS, buffer.data(),
-                                  static_cast<ULONG>(buffer.size()), &needed);
+  NTSTATUS status =
+      NtQueryObject(handle, OBJECT_NAME_INFORMATION_CLASS, buffer.data(),
+                    static_cast<ULONG>(buffer.size()), &needed);
   if (status != 0) return {};
   const auto* name = reinterpret_cast<const UNICODE_STRING*>(buffer.data());
   std::wstring path(name->Buffer, name->Length / sizeof(wchar_t));
-  if (path.rfind(L"\\??\\", 0) != 0 || path.size() < 6 || path[5] != L':') return {};
+  if (path.rfind(L"\\??\\", 0) != 0 || path.size() < 6 || path[5] != L':')
+    return {};
   return L"\\\\?\\" + path.substr(4);
 }
 
@@ -108,7 +113,8 @@ placement place_of(HANDLE handle, const std::wstring& root) {
 
 FILE_ATTRIBUTE_TAG_INFO attributes_of(HANDLE handle) {
   FILE_ATTRIBUTE_TAG_INFO info{};
-  GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &info, sizeof info);
+  GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &info,
+                               sizeof info);
   return info;
 }
 
@@ -127,7 +133,8 @@ bool identity_of(HANDLE handle, uint64_t* volume, uint64_t* index) {
   BY_HANDLE_FILE_INFORMATION info;
   if (!GetFileInformationByHandle(handle, &info)) return false;
   *volume = info.dwVolumeSerialNumber;
-  *index = static_cast<uint64_t>(info.nFileIndexHigh) << 32 | info.nFileIndexLow;
+  *index =
+      static_cast<uint64_t>(info.nFileIndexHigh) << 32 | info.nFileIndexLow;
   return true;
 }
 
@@ -149,9 +156,9 @@ HANDLE open_as_it_stands(const std::wstring& path, DWORD sharing) {
                      OPEN_EXISTING, OPEN_AS_IT_STANDS, nullptr);
 }
 
-// What stands at `path`: nothing, or a file the tool may replace (done); a link,
-// or anything whose final path leads out of the theme directory; the theme
-// file; a directory.
+// What stands at `path`: nothing, or a file the tool may replace (done); a
+// link, or anything whose final path leads out of the theme directory; the
+// theme file; a directory.
 tree_result check_path(const output_tree& tree, const std::wstring& path) {
   HANDLE standing = open_as_it_stands(path, SHARE_ALL);
   if (standing == INVALID_HANDLE_VALUE) return tree_result::done;
@@ -186,7 +193,8 @@ HANDLE make_directory_at(HANDLE parent, const std::wstring& name) {
   NTSTATUS status = NtCreateFile(
       &made, FILE_READ_ATTRIBUTES | DELETE | SYNCHRONIZE, &attributes, &io,
       nullptr, FILE_ATTRIBUTE_NORMAL, SHARE_ALL_BUT_DELETE, FILE_CREATE,
-      FILE_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_FOR_BACKUP_INTENT,
+      FILE_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT |
+          FILE_OPEN_FOR_BACKUP_INTENT,
       nullptr, 0);
   return status == 0 ? made : INVALID_HANDLE_VALUE;
 }
@@ -256,9 +264,9 @@ HANDLE open_parent(const output_tree& tree, const char* path, bool make,
     }
     bool converted = utf16_from_utf8(component, &name);
     component.clear();
-    HANDLE next = converted
-                      ? open_directory(root, current, current_path, name, make, why)
-                      : INVALID_HANDLE_VALUE;
+    HANDLE next =
+        converted ? open_directory(root, current, current_path, name, make, why)
+                  : INVALID_HANDLE_VALUE;
     close_directory(tree, current);
     if (next == INVALID_HANDLE_VALUE) return next;
     current = next;
@@ -266,7 +274,6 @@ HANDLE open_parent(const output_tree& tree, const char* path, bool make,
   }
   return current;
 }
-
 
 // Temporary names carry 64 random bits, so nobody can plant a thing at the
 // next one; a name that is taken all the same only costs another try.
@@ -342,10 +349,11 @@ bool open_output_tree(const char* name, const char* subdirectory,
   bool made = CreateDirectoryW(wide_name.c_str(), nullptr) != 0;
   // A theme directory that was there before may be a link; one this run has
   // just made and finds a link now was swapped for it and is not entered.
-  DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (made ? FILE_FLAG_OPEN_REPARSE_POINT : 0);
-  HANDLE root = CreateFileW(wide_name.c_str(), FILE_READ_ATTRIBUTES,
-                            SHARE_ALL_BUT_DELETE, nullptr, OPEN_EXISTING,
-                            flags, nullptr);
+  DWORD flags =
+      FILE_FLAG_BACKUP_SEMANTICS | (made ? FILE_FLAG_OPEN_REPARSE_POINT : 0);
+  HANDLE root =
+      CreateFileW(wide_name.c_str(), FILE_READ_ATTRIBUTES, SHARE_ALL_BUT_DELETE,
+                  nullptr, OPEN_EXISTING, flags, nullptr);
   if (root == INVALID_HANDLE_VALUE || !is_directory(root) ||
       (made && is_name_surrogate(root)) || final_path(root).empty()) {
     if (root != INVALID_HANDLE_VALUE) CloseHandle(root);
@@ -370,8 +378,8 @@ void close_output_tree(output_tree* tree) {
   tree->root = NO_HANDLE;
 }
 
-native_handle open_output_parent(output_tree* tree, const char* path,
-                                 bool make, tree_result* why) {
+native_handle open_output_parent(output_tree* tree, const char* path, bool make,
+                                 tree_result* why) {
   return native(open_parent(*tree, path, make, why));
 }
 
@@ -405,8 +413,8 @@ tree_result create_output_file(staged_output* output) {
 bool write_output_bytes(native_handle file, const void* bytes, size_t size) {
   const auto* data = static_cast<const char*>(bytes);
   while (size > 0) {
-    DWORD piece = size < WRITE_CALL_MAX ? static_cast<DWORD>(size)
-                                        : WRITE_CALL_MAX;
+    DWORD piece =
+        size < WRITE_CALL_MAX ? static_cast<DWORD>(size) : WRITE_CALL_MAX;
     DWORD written = 0;
     if (!WriteFile(handle_of(file), data, piece, &written, nullptr) ||
         written == 0) {
@@ -432,6 +440,7 @@ tree_result name_output_file(staged_output* output) {
 
 void discard_output_file(staged_output* output) {
   CloseHandle(handle_of(output->file));
-  std::wstring temporary = path_in(handle_of(output->directory), output->temporary);
+  std::wstring temporary =
+      path_in(handle_of(output->directory), output->temporary);
   if (!temporary.empty()) DeleteFileW(temporary.c_str());
 }

@@ -22,7 +22,9 @@ tree_result check_path(const char* path) {
 }
 
 // A path that ends in "/" or "." names a directory, never a file.
-bool names_a_file(const std::string& name) { return !name.empty() && name != "."; }
+bool names_a_file(const std::string& name) {
+  return !name.empty() && name != ".";
+}
 
 // Ends the output: its file, if any, is discarded and its directory closed.
 void end_output(staged_output* output) {
@@ -91,7 +93,8 @@ tree_result stage_output(output_tree* tree, const char* path, stage_mode mode,
   if (directory == NO_HANDLE) return fail_output(output, why);
   output->directory = directory;
   output->name = last_component(path);
-  if (!names_a_file(output->name)) return fail_output(output, tree_result::cannot_write);
+  if (!names_a_file(output->name))
+    return fail_output(output, tree_result::cannot_write);
   if (mode == stage_mode::check_name) {
     tree_result standing = check_output_name(*tree, directory, output->name);
     if (standing != tree_result::done) return fail_output(output, standing);

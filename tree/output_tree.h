@@ -1,5 +1,5 @@
-// The confined output tree: the theme directory, held open from the moment it is
-// entered, and everything a run writes below it. Every directory below it is
+// The confined output tree: the theme directory, held open from the moment it
+// is entered, and everything a run writes below it. Every directory below it is
 // reached from its parent's handle, never through a link, and every file is
 // created in its directory's handle, so nothing planted below the theme
 // directory, before or during the run, can send a write elsewhere. Whoever
@@ -44,17 +44,18 @@ struct output_tree {
 
 enum class tree_result {
   done,
-  leads_outside,  // the path has a ".." component
-  cannot_hold,    // the platform cannot hold the name
-  through_link,   // a link stands on the way or at the name
-  protected_file, // the name is the protected file itself
-  cannot_write,   // the file or a directory on the way cannot be made or written
+  leads_outside,   // the path has a ".." component
+  cannot_hold,     // the platform cannot hold the name
+  through_link,    // a link stands on the way or at the name
+  protected_file,  // the name is the protected file itself
+  cannot_write,  // the file or a directory on the way cannot be made or written
 };
 
 // How a staged output treats what stands at its name before it is published.
 enum class stage_mode {
-  make_directories,  // make the missing directories; look at the name when publishing
-  check_name,        // the directories must exist; refuse at once what stands there
+  make_directories,  // make the missing directories; look at the name when
+                     // publishing
+  check_name,  // the directories must exist; refuse at once what stands there
 };
 
 // One output on its way to its name: its directory, its name, and the file
@@ -90,8 +91,8 @@ bool open_output_tree(const char* name, const char* subdirectory,
 
 void close_output_tree(output_tree* tree);
 
-// Makes every directory named in `path` (relative to the theme directory) before
-// its last component.
+// Makes every directory named in `path` (relative to the theme directory)
+// before its last component.
 tree_result make_output_directories(output_tree* tree, const char* path);
 
 // Stages the output `path` ("/"-separated, relative to the theme directory).
@@ -102,7 +103,8 @@ tree_result stage_output(output_tree* tree, const char* path, stage_mode mode,
 
 // Appends `size` bytes to the staged output. After a failure the output can
 // only be discarded.
-tree_result append_output(staged_output* output, const void* bytes, size_t size);
+tree_result append_output(staged_output* output, const void* bytes,
+                          size_t size);
 
 // Names the complete output: what stood at its name is replaced now, or left
 // as it was when anything fails.

@@ -13,8 +13,8 @@
 // missing ones when `make` is set; NO_HANDLE, with the reason in `why`, when a
 // link stands on the way or one cannot be made or opened. The handle may be the
 // theme directory's own.
-native_handle open_output_parent(output_tree* tree, const char* path,
-                                 bool make, tree_result* why);
+native_handle open_output_parent(output_tree* tree, const char* path, bool make,
+                                 tree_result* why);
 
 // Closes a handle from open_output_parent, unless it is the theme directory's.
 void close_output_directory(const output_tree& tree, native_handle directory);

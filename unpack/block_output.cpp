@@ -36,13 +36,15 @@ bool save_theme_block(const theme_file& theme, uint64_t offset, uint64_t length,
                       const copy_buffer& buffer, staged_output* output,
                       const char* path, const char* name) {
   for (uint64_t copied = 0; copied < length;) {
-    auto piece = static_cast<size_t>(std::min<uint64_t>(buffer.size, length - copied));
+    auto piece =
+        static_cast<size_t>(std::min<uint64_t>(buffer.size, length - copied));
     if (!read_theme_bytes(theme, offset + copied, buffer.bytes, piece)) {
       print_about(SKIP_OUTSIDE_FILE, name);
       return false;
     }
     tree_result appended = append_output(output, buffer.bytes, piece);
-    if (appended != tree_result::done) return report_output(appended, path, name);
+    if (appended != tree_result::done)
+      return report_output(appended, path, name);
     copied += piece;
   }
   return report_output(publish_output(output), path, name);

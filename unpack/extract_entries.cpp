@@ -32,7 +32,8 @@ constexpr patch_redirect PATCH_REDIRECTS[] = {
 tree_result stage_entry(output_tree* tree, const char* output_path,
                         const patch_redirect* redirect, staged_output* output) {
   if (redirect == nullptr) {
-    return stage_output(tree, output_path, stage_mode::make_directories, output);
+    return stage_output(tree, output_path, stage_mode::make_directories,
+                        output);
   }
   tree_result target =
       stage_output(tree, redirect->patch_path, stage_mode::check_name, output);

@@ -1,6 +1,6 @@
 // Extracts every packed file of the file table into the theme directory, under
-// the path stored for it, with its parent directories created first. The patches
-// stored for three system modules are diverted into "patch-only".
+// the path stored for it, with its parent directories created first. The
+// patches stored for three system modules are diverted into "patch-only".
 #ifndef THEMEUNPACK_UNPACK_EXTRACT_ENTRIES_H
 #define THEMEUNPACK_UNPACK_EXTRACT_ENTRIES_H
 
@@ -11,7 +11,8 @@
 #include "unpack/block_output.h"
 #include "unpack/phase_result.h"
 
-// An output path is "." followed by the stored name: at most 64 bytes and a NUL.
+// An output path is "." followed by the stored name: at most 64 bytes and a
+// NUL.
 constexpr uint32_t OUTPUT_PATH_SIZE = THEME_ENTRY_NAME_LIMIT + 2;
 
 // One row of the patch redirection table.
@@ -30,8 +31,8 @@ phase_result extract_entries(const theme_file& theme, output_tree* tree,
 // every separator of the platform made a "/".
 void form_output_path(const char* name, char* output_path);
 
-// The row whose module path equals the whole `output_path`, ignoring the case of
-// ASCII letters, or null.
+// The row whose module path equals the whole `output_path`, ignoring the case
+// of ASCII letters, or null.
 const patch_redirect* find_patch_redirect(const char* output_path);
 
 // The path to write an entry to: the row's patch path, after printing the row's

@@ -11,9 +11,11 @@ bool write_ptf_image(const theme_file& theme, output_tree* tree,
                      const copy_buffer& buffer, uint32_t body_length,
                      const char* name) {
   staged_output output;
-  tree_result target = stage_output(tree, name, stage_mode::check_name, &output);
+  tree_result target =
+      stage_output(tree, name, stage_mode::check_name, &output);
   if (output_refused(target)) return report_output(target, name, name);
-  // Computed in 64 bits: a body length near 2^32 must not wrap to a short image.
+  // Computed in 64 bits: a body length near 2^32 must not wrap to a short
+  // image.
   uint64_t image_length = static_cast<uint64_t>(body_length) + PTF_HEADER_SIZE;
   if (!theme_range_fits(theme, 0, image_length)) {
     print_about(SKIP_OUTSIDE_FILE, name);
@@ -34,7 +36,8 @@ phase_result extract_ptf(const theme_file& theme, output_tree* tree,
     return phase_result::cannot_read;
   }
   std::string name = ptf_file_name(argument);
-  bool written = write_ptf_image(theme, tree, buffer, body_length, name.c_str());
+  bool written =
+      write_ptf_image(theme, tree, buffer, body_length, name.c_str());
   fclose(theme.stream);
   if (!written) return phase_result::had_errors;
   fputs(PTF_OK, stdout);

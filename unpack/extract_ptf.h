@@ -1,5 +1,5 @@
-// Writes the PTF image, the leading part of the theme file, as the ".ptf" file in
-// the theme directory, then closes the theme file. The last phase of a run.
+// Writes the PTF image, the leading part of the theme file, as the ".ptf" file
+// in the theme directory, then closes the theme file. The last phase of a run.
 #ifndef THEMEUNPACK_UNPACK_EXTRACT_PTF_H
 #define THEMEUNPACK_UNPACK_EXTRACT_PTF_H
 

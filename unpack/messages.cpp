@@ -27,7 +27,8 @@ bool is_escaped_byte(unsigned char byte) {
          (byte > DELETE && byte <= LAST_C1_CONTROL);
 }
 
-void append_escaped(const unsigned char* bytes, size_t length, std::string* shown) {
+void append_escaped(const unsigned char* bytes, size_t length,
+                    std::string* shown) {
   static const char HEX_DIGITS[] = "0123456789abcdef";
   for (size_t i = 0; i < length; ++i) {
     *shown += "\\x";

@@ -1,5 +1,5 @@
-// Every line the unpacking phases print on standard output, each printed with one
-// call. Kept in one place so the documentation can be checked against them.
+// Every line the unpacking phases print on standard output, each printed with
+// one call. Kept in one place so the documentation can be checked against them.
 #ifndef THEMEUNPACK_UNPACK_MESSAGES_H
 #define THEMEUNPACK_UNPACK_MESSAGES_H
 
@@ -30,10 +30,10 @@ constexpr const char* CANNOT_WRITE = "Cannot write %s.\n";
 
 // Prints `format` with `name` in place of its %s, with every control shown as
 // "\x" and two hex digits per byte: the bytes below 0x20 and 0x7F, the bytes
-// 0x80-0x9F outside a valid UTF-8 sequence, and the UTF-8 forms of U+0080-U+009F
-// and of the direction controls U+202A-U+202E and U+2066-U+2069. A name from
-// the theme file must not be able to move the cursor, rewrite what a terminal
-// shows or turn a line around.
+// 0x80-0x9F outside a valid UTF-8 sequence, and the UTF-8 forms of
+// U+0080-U+009F and of the direction controls U+202A-U+202E and U+2066-U+2069.
+// A name from the theme file must not be able to move the cursor, rewrite what
+// a terminal shows or turn a line around.
 void print_about(const char* format, const char* name);
 
 // `name` as print_about shows it.

@@ -1,6 +1,6 @@
-// Names every output of a run after the theme file argument: the theme directory,
-// made where the tool was started, its "patch-only" subdirectory and the PTF
-// image file. Reads nothing from the theme file and touches no disk.
+// Names every output of a run after the theme file argument: the theme
+// directory, made where the tool was started, its "patch-only" subdirectory and
+// the PTF image file. Reads nothing from the theme file and touches no disk.
 #ifndef THEMEUNPACK_UNPACK_THEME_DIRECTORY_H
 #define THEMEUNPACK_UNPACK_THEME_DIRECTORY_H
 
@@ -14,13 +14,15 @@ constexpr const char* PATCH_DIRECTORY = "patch-only";
 // the name; on Windows "\" separates too, and a leading drive ("C:") goes.
 const char* theme_base_name(const char* argument);
 
-// The theme directory's name, without a trailing "/": the base name with its first
-// "." replaced by "_" ("theme.ctf" -> "theme_ctf"), or with "_" appended when it
-// holds no "." ("theme" -> "theme_").
+// The theme directory's name, without a trailing "/": the base name with its
+// first
+// "." replaced by "_" ("theme.ctf" -> "theme_ctf"), or with "_" appended when
+// it holds no "." ("theme" -> "theme_").
 std::string theme_directory_name(const char* argument);
 
-// The name of the PTF image file: the base name with the text after its last "."
-// replaced by "ptf" ("theme.ctf" -> "theme.ptf", "a.b.bin" -> "a.b.ptf"), or with
+// The name of the PTF image file: the base name with the text after its last
+// "." replaced by "ptf" ("theme.ctf" -> "theme.ptf", "a.b.bin" -> "a.b.ptf"),
+// or with
 // ".ptf" appended when it holds no ".".
 std::string ptf_file_name(const char* argument);
 

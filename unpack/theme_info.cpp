@@ -52,7 +52,8 @@ phase_result write_theme_info(const theme_file& theme, output_tree* tree,
   // are read even when it cannot be written, since file_count is needed all
   // the same.
   std::string report;
-  if (!report_fields(theme, &report, file_count)) return phase_result::cannot_read;
+  if (!report_fields(theme, &report, file_count))
+    return phase_result::cannot_read;
   if (refused) return phase_result::had_errors;
   if (target == tree_result::done) {
     target = append_output(&output, report.data(), report.size());
