@@ -5,7 +5,7 @@ BUILD_PACKAGES := cmake ninja-build g++ libgtest-dev
 JOBS ?= $(shell nproc)
 VERSION := $(shell tools/project-version.sh)
 
-.PHONY: all deps clang-deps build demo test test-clang test-sanitize check-install bench-smoke fuzz-build fuzz-smoke fuzz dist windows test-windows release check-reproducible clean
+.PHONY: all deps clang-deps build demo test test-clang test-sanitize check-install bench-smoke fuzz-build fuzz-smoke fuzz dist windows test-windows release check-reproducible lint clean
 
 all: build
 
@@ -148,6 +148,14 @@ release:
 check-reproducible:
 	@tools/ensure-packages.sh $(RELEASE_PACKAGES) lintian
 	tools/check-reproducible.sh
+
+# Fails on C++ that clang-format would change and on trailing whitespace in
+# any committed text file.
+lint:
+	@tools/ensure-packages.sh clang-format git
+	git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format --dry-run -Werror
+	@if git grep -nI -E '[[:blank:]]+$$'; then \
+	  echo "trailing whitespace on the lines above" >&2; exit 1; fi
 
 clean:
 	rm -rf build build-clang build-sanitize build-fuzz build-windows demo release themeunpack-*.tar.gz
