@@ -150,7 +150,7 @@ TEST(Version, ManPageAndNewsFollowTheProjectVersion) {
       0)
       << news.substr(newest + 1, news.find('\n', newest + 1) - newest - 1);
 #ifndef THEMEUNPACK_DATED_BY_EPOCH
-  // Dated as the newest entry of NEWS.md: "## 1.2.0 (2026-12-09 16:00)".
+  // Dated as the newest entry of NEWS.md: "## 1.3.0 (2026-12-09 17:45)".
   size_t date = news.find('(', newest) + 1;
   EXPECT_NE(title.find("\"" + news.substr(date, 10) + "\""), std::string::npos)
       << title;
