@@ -170,6 +170,17 @@ int openat64(int directory, const char* path, int flags, ...) {
                flags);
 }
 
+// A tool built with fortified headers opens through these where the flags are
+// not known when it is compiled; they take no mode (no O_CREAT, no O_TMPFILE).
+int __open_2(const char* path, int flags) { return open(path, flags); }
+int __open64_2(const char* path, int flags) { return open64(path, flags); }
+int __openat_2(int directory, const char* path, int flags) {
+  return openat(directory, path, flags);
+}
+int __openat64_2(int directory, const char* path, int flags) {
+  return openat64(directory, path, flags);
+}
+
 // openat2 has no library wrapper here: the tool reaches it through syscall().
 long syscall(long number, ...) {
   va_list arguments;
