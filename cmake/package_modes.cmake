@@ -1,10 +1,20 @@
 # Run by cpack between staging the install and packing it: every directory in
-# the package is 0755, whoever's umask made the staging tree.
+# the package is 0755, whoever's umask made the staging tree, and executables
+# lose the compilers' .comment section, as Debian's own packages do.
 file(GLOB_RECURSE staged LIST_DIRECTORIES true
      "${CPACK_TEMPORARY_INSTALL_DIRECTORY}/*")
 foreach(path IN LISTS staged)
-  if(IS_DIRECTORY "${path}" AND NOT IS_SYMLINK "${path}")
+  if(IS_SYMLINK "${path}")
+    continue()
+  elseif(IS_DIRECTORY "${path}")
     file(CHMOD "${path}" PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE
          GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+  elseif(path MATCHES "/bin/[^/]+$")
+    execute_process(COMMAND ${CPACK_THEMEUNPACK_OBJCOPY}
+                            --remove-section=.comment "${path}"
+                    RESULT_VARIABLE status)
+    if(NOT status EQUAL 0)
+      message(FATAL_ERROR "cannot remove the .comment section of ${path}")
+    endif()
   endif()
 endforeach()
