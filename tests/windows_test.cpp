@@ -252,13 +252,10 @@ TEST_F(Windows, LongPathsWork) {
 // The resource section of the built executable, as Windows reads it: the
 // resource of the given type (its first name and language), or "".
 std::string pe_resource(const std::string& exe, uint32_t type) {
-  auto u16 = [&](size_t at) {
-    return at + 2 <= exe.size()
-               ? static_cast<uint32_t>(static_cast<unsigned char>(exe[at]) |
-                                       static_cast<unsigned char>(exe[at + 1])
-                                           << 8)
-               : 0u;
+  auto byte = [&](size_t at) -> uint32_t {
+    return at < exe.size() ? static_cast<unsigned char>(exe[at]) : 0u;
   };
+  auto u16 = [&](size_t at) { return byte(at) | byte(at + 1) << 8; };
   auto u32 = [&](size_t at) { return u16(at) | u16(at + 2) << 16; };
   const size_t pe = u32(0x3C);
   if (exe.compare(pe, 4, std::string("PE\0\0", 4)) != 0) return "";
