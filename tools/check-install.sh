@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Checks what a user installs, after `make build`:
-#   - `cmake --install` into a staging directory puts the binary, the man page,
-#     the licence and the changelog in place, and the man page renders without
-#     warnings;
+#   - `cmake --install` into a staging directory, under umask 077, puts the
+#     binary, the man page, the licence and the changelog in place, in
+#     directories of mode 0755, and the man page renders without warnings;
 #   - the Debian package of the current version passes lintian --pedantic with
 #     no error, warning or pedantic tag; the uninstall target then takes away
 #     what the install put in place; and (as root, where it is not installed
@@ -18,7 +18,12 @@ stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
 fail() { echo "$*" >&2; exit 1; }
 
-DESTDIR="$stage/local" cmake --install "$build" --prefix /usr/local > /dev/null
+# Under umask 077, as some administrators set it: what the install makes must
+# still be readable by everyone.
+(umask 077 && DESTDIR="$stage/local" cmake --install "$build" --prefix /usr/local > /dev/null)
+closed=$(find "$stage/local" -type d ! -perm 0755)
+[ -z "$closed" ] || fail "under umask 077 the install made directories others cannot enter:
+$closed"
 for installed in bin/themeunpack share/man/man1/themeunpack.1.gz \
                  share/doc/themeunpack/copyright share/doc/themeunpack/changelog.gz; do
   [ -f "$stage/local/usr/local/$installed" ] || fail "cmake --install did not put $installed in place"
