@@ -3,7 +3,7 @@
 # stripped executable, the Windows README (naming the version) and the
 # licence, both with CR LF line ends so that Notepad shows them as meant.
 #   tools/pack-windows.sh <windows build directory> <version>
-# Members keep one order, fixed modes and, where SOURCE_DATE_EPOCH is set,
+# Members are sorted by name, with fixed modes and, where SOURCE_DATE_EPOCH is set,
 # that time, so that a release build gives the same zip every time.
 set -euo pipefail
 build=$1
@@ -24,5 +24,5 @@ fi
 zip_path="$(cd "$build" && pwd)/themeunpack-$version-windows-x86_64.zip"
 rm -f "$zip_path"
 # zip keeps local times: UTC, so the builder's time zone does not show.
-(cd "$stage" && TZ=UTC zip -q -X "$zip_path" themeunpack.exe README.txt LICENSE.txt)
+(cd "$stage" && TZ=UTC zip -q -X "$zip_path" LICENSE.txt README.txt themeunpack.exe)
 echo "made $zip_path"
