@@ -3,8 +3,8 @@
 # stripped executable, the Windows README (naming the version) and the
 # licence, both with CR LF line ends so that Notepad shows them as meant.
 #   tools/pack-windows.sh <windows build directory> <version>
-# Members are sorted by name, with fixed modes and, where SOURCE_DATE_EPOCH is set,
-# that time, so that a release build gives the same zip every time.
+# Members are sorted by name, with fixed modes and, where SOURCE_DATE_EPOCH
+# is set, that time, so that a release build gives the same zip every time.
 set -euo pipefail
 build=$1
 version=$2
