@@ -17,8 +17,10 @@ clang-deps: deps
 	@tools/ensure-packages.sh clang
 	@tools/ensure-packages.sh $$(tools/clang-runtime-package.sh)
 
+# Each build is configured by its preset in CMakePresets.json, the one place
+# that says how.
 build: deps
-	cmake -S . -B $(BUILD) -G Ninja -DTHEMEUNPACK_WERROR=ON
+	cmake --preset tests -B $(BUILD)
 	cmake --build $(BUILD) -j $(JOBS)
 
 # Makes a sample theme with the project's own theme builder, unpacks it, and
@@ -36,13 +38,12 @@ test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
 test-clang: clang-deps
-	CXX=clang++ cmake -S . -B build-clang -G Ninja -DTHEMEUNPACK_WERROR=ON
+	cmake --preset clang
 	cmake --build build-clang -j $(JOBS)
 	cd build-clang && ctest --output-on-failure -j $(JOBS)
 
 test-sanitize: clang-deps
-	CXX=clang++ cmake -S . -B build-sanitize -G Ninja -DTHEMEUNPACK_WERROR=ON \
-	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTHEMEUNPACK_SANITIZE=ON
+	cmake --preset sanitize
 	cmake --build build-sanitize -j $(JOBS)
 	cd build-sanitize && ctest --output-on-failure -j $(JOBS)
 
@@ -102,8 +103,7 @@ WINDOWS_EXE := $(WINDOWS_BUILD)/themeunpack.exe
 
 windows:
 	@tools/ensure-packages.sh cmake ninja-build g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 zip
-	cmake -S . -B $(WINDOWS_BUILD) -G Ninja -DTHEMEUNPACK_WERROR=ON \
-	  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DBUILD_TESTING=OFF
+	cmake --preset windows -B $(WINDOWS_BUILD)
 	cmake --build $(WINDOWS_BUILD) -j $(JOBS)
 	tools/pack-windows.sh $(WINDOWS_BUILD) $(VERSION)
 

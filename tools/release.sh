@@ -26,17 +26,14 @@ rm -rf "$release"
 mkdir -p "$release"
 release=$(cd "$release" && pwd)
 
-cmake -S . -B "$builds/linux" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-  -DBUILD_TESTING=OFF -DTHEMEUNPACK_WERROR=ON > /dev/null
+cmake --preset release -B "$builds/linux" > /dev/null
 cmake --build "$builds/linux"
 (cd "$builds/linux" && cpack -G DEB > /dev/null)
 cp "$builds/linux/themeunpack_${version}_$(dpkg --print-architecture).deb" "$release/"
 
 tools/source-tarball.sh "$release/themeunpack-$version.tar.gz"
 
-cmake -S . -B "$builds/windows" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DBUILD_TESTING=OFF \
-  -DTHEMEUNPACK_WERROR=ON > /dev/null
+cmake --preset windows -B "$builds/windows" > /dev/null
 cmake --build "$builds/windows"
 tools/pack-windows.sh "$builds/windows" "$version" > /dev/null
 cp "$builds/windows/themeunpack-$version-windows-x86_64.zip" "$release/"
