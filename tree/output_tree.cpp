@@ -116,9 +116,9 @@ tree_result publish_output(staged_output* output) {
   tree_result ready = ensure_output_file(output);
   if (ready != tree_result::done) return ready;
   tree_result named = name_output_file(output);
-  // The file is closed and named, or gone, either way; the output is spent.
+  // The file is closed and named, or gone, either way: there is nothing left
+  // to discard, and the output is spent.
   output->file = NO_HANDLE;
-  output->temporary.clear();
   end_output(output);
   return named;
 }
