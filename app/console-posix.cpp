@@ -14,3 +14,6 @@ bool started_outside_a_console(const char* program_name) {
   return program_name != nullptr && strncmp(program_name, CYGWIN_DRIVE_PREFIX,
                                             strlen(CYGWIN_DRIVE_PREFIX)) == 0;
 }
+
+// A terminal outlives the tool, and the working directory is the user's.
+bool owns_its_console() { return false; }

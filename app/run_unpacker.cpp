@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -17,12 +18,15 @@
 
 namespace {
 
-int print_usage(const char* program_name) {
+void print_usage(const char* program_name) {
   const char* shown = program_name ? program_name : DEFAULT_PROGRAM_NAME;
-  printf(USAGE_TEXT, shown);
-  // Its window would otherwise close before the text could be read.
-  if (started_outside_a_console(program_name)) getc(stdin);
-  return RUN_FAILED;
+  print_text(fill_message(USAGE_TEXT, {shown}));
+}
+
+// Waits until the user presses Enter (or standard input ends).
+void wait_for_enter() {
+  fflush(stdout);
+  getc(stdin);
 }
 
 // Runs the three phases in order and sums up how they went: cannot_read when
@@ -47,50 +51,105 @@ phase_result run_phases(const theme_file& theme, output_tree* tree,
   return clean ? phase_result::ok : phase_result::had_errors;
 }
 
+// Why the theme file could not be read, in the system's words.
+std::string read_failure_reason(const theme_file& theme) {
+  if (theme.read_error == THEME_ENDED_EARLY) return THEME_ENDED_EARLY_REASON;
+  return system_reason(theme.read_error);
+}
+
 bool open_or_report(const char* argument, theme_file* theme) {
-  switch (open_theme_file(argument, theme)) {
+  int error = 0;
+  switch (open_theme_file(argument, theme, &error)) {
     case open_result::opened:
       return true;
+    case open_result::not_found:
+      // The user's own argument, shown exactly as given.
+      print_text(fill_message(THEME_NOT_FOUND, {argument}));
+      return false;
     case open_result::cannot_open:
-      printf(THEME_NOT_FOUND, argument);
+      print_about_because(CANNOT_OPEN_THEME, argument, system_reason(error));
       return false;
     case open_result::not_theme_file:
-      fputs(INVALID_THEME, stdout);
+      print_text(INVALID_THEME);
       return false;
     case open_result::cannot_read:
-      fputs(CANNOT_READ_THEME, stdout);
+      print_text(fill_message(CANNOT_READ_THEME, {system_reason(error)}));
       return false;
   }
   return false;
 }
 
+// Unpacks every theme file named, in the order given, each as a run of its
+// own would; with more than one, each one's messages under its name.
+int unpack_every_theme(int argc, char** argv, bool beside_theme_file) {
+  int status = RUN_OK;
+  for (int i = 1; i < argc; ++i) {
+    if (argc > 2) print_about(THEME_HEADING, argv[i]);
+    if (run_unpacker(argv[i], beside_theme_file) != RUN_OK) status = RUN_FAILED;
+  }
+  return status;
+}
+
+int run_arguments(int argc, char** argv) {
+  const char* program_name = argc > 0 ? argv[0] : nullptr;
+  if (argc < 2) {
+    print_usage(program_name);
+    // Its window would otherwise close before the text could be read.
+    if (started_outside_a_console(program_name)) wait_for_enter();
+    return RUN_FAILED;
+  }
+  if (argc == 2 && strcmp(argv[1], HELP_OPTION) == 0) {
+    print_usage(program_name);
+    return RUN_OK;
+  }
+  if (argc == 2 && strcmp(argv[1], VERSION_OPTION) == 0) {
+    print_text(fill_message(VERSION_TEXT, {THEMEUNPACK_VERSION}));
+    return RUN_OK;
+  }
+  // Dropped onto, the tool was started wherever Explorer chose, and its
+  // window would close before anyone could read what it did.
+  bool own_window = owns_its_console();
+  int status = unpack_every_theme(argc, argv, own_window);
+  if (own_window) {
+    print_text(PRESS_ENTER);
+    wait_for_enter();
+  }
+  return status;
+}
+
 }  // namespace
 
 int run_command_line(int argc, char** argv) {
-  int status = argc < 2 ? print_usage(argc > 0 ? argv[0] : nullptr)
-                        : run_unpacker(argv[1]);
+  int status = run_arguments(argc, argv);
   // Standard output is the run's only report: a run whose report was lost
   // (a full disk, a closed pipe) has not succeeded.
   if (fflush(stdout) != 0 || ferror(stdout)) return RUN_FAILED;
   return status;
 }
 
-int run_unpacker(const char* argument) {
-  // Opened before the directory change, so a relative argument is resolved
-  // against the directory the tool was started in.
+int run_unpacker(const char* argument, bool beside_theme_file) {
+  // Opened first: a relative argument is resolved against the directory the
+  // tool was started in, which stays the working directory throughout.
   theme_file theme;
   if (!open_or_report(argument, &theme)) return RUN_FAILED;
 
   // Writing into the start directory instead would scatter and overwrite the
   // user's files there.
   std::string directory = theme_directory_name(argument);
+  std::string path = theme_directory_path(argument, beside_theme_file);
   output_tree tree;
   file_identity theme_identity;
-  if (!theme_file_identity(theme, &theme_identity.device,
-                           &theme_identity.inode) ||
-      !open_output_tree(directory.c_str(), PATCH_DIRECTORY, theme_identity,
-                        &tree)) {
-    printf(CANNOT_CREATE_DIRECTORY, directory.c_str());
+  int error = 0;
+  bool opened =
+      theme_file_identity(theme, &theme_identity.device, &theme_identity.inode);
+  if (!opened) error = theme.read_error;
+  if (opened) {
+    opened = open_output_tree(path.c_str(), PATCH_DIRECTORY, theme_identity,
+                              &tree, &error);
+  }
+  if (!opened) {
+    print_about_because(CANNOT_CREATE_DIRECTORY, directory.c_str(),
+                        system_reason(error));
     fclose(theme.stream);
     return RUN_FAILED;
   }
@@ -101,11 +160,11 @@ int run_unpacker(const char* argument) {
       theme, &tree, copy_buffer{buffer.get(), COPY_BUFFER_SIZE}, argument);
   close_output_tree(&tree);
   if (outcome == phase_result::cannot_read) {
-    fputs(CANNOT_READ_THEME, stdout);
+    print_text(fill_message(CANNOT_READ_THEME, {read_failure_reason(theme)}));
     return RUN_FAILED;
   }
 
   bool clean = outcome == phase_result::ok;
-  fputs(clean ? FINISHED_OK : FINISHED_WITH_ERRORS, stdout);
+  print_text(clean ? FINISHED_OK : FINISHED_WITH_ERRORS);
   return clean ? RUN_OK : RUN_FAILED;
 }

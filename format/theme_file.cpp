@@ -20,33 +20,43 @@ size_t take_theme_text(const unsigned char* field, size_t limit, char* out) {
   return length;
 }
 
-open_result open_theme_file(const char* path, theme_file* theme) {
-  FILE* stream = open_theme_stream(path);
-  if (stream == nullptr) return open_result::cannot_open;
+namespace {
 
+// Recognises the theme file open as `opened` and learns its length.
+open_result recognise_theme(theme_file* opened, int* error) {
   unsigned char magic[THEME_U32_SIZE];
-  size_t got = fread(magic, 1, sizeof magic, stream);
-  open_result result = open_result::opened;
-  uint64_t length = 0;
-  if (got != sizeof magic) {
-    // A directory opens but cannot be read; that is not "too short".
-    result =
-        ferror(stream) ? open_result::cannot_read : open_result::not_theme_file;
-  } else if (theme_u32_at(magic) != THEME_MAGIC) {
-    result = open_result::not_theme_file;
-  } else if (!measure_theme_stream(stream, &length)) {
-    result = open_result::cannot_read;
-  } else if (length < PTF_HEADER_SIZE) {
-    // Every header field lies inside the PTF header; a shorter file has none.
-    result = open_result::not_theme_file;
+  if (!read_theme_bytes(*opened, THEME_MAGIC_OFFSET, magic, sizeof magic)) {
+    // A directory opens on some systems but cannot be read; that is not "too
+    // short".
+    *error = opened->read_error;
+    return *error == THEME_ENDED_EARLY ? open_result::not_theme_file
+                                       : open_result::cannot_read;
   }
+  if (theme_u32_at(magic) != THEME_MAGIC) return open_result::not_theme_file;
+  if (!measure_theme_stream(opened->stream, &opened->length, error)) {
+    return open_result::cannot_read;
+  }
+  // Every header field lies inside the PTF header; a shorter file has none.
+  if (opened->length < PTF_HEADER_SIZE) return open_result::not_theme_file;
+  return open_result::opened;
+}
 
+}  // namespace
+
+open_result open_theme_file(const char* path, theme_file* theme, int* error) {
+  FILE* stream = open_theme_stream(path, error);
+  if (stream == nullptr) {
+    return means_not_found(*error) ? open_result::not_found
+                                   : open_result::cannot_open;
+  }
+  theme_file opened;
+  opened.stream = stream;
+  open_result result = recognise_theme(&opened, error);
   if (result != open_result::opened) {
     fclose(stream);
     return result;
   }
-  theme->stream = stream;
-  theme->length = length;
+  *theme = opened;
   return open_result::opened;
 }
 

@@ -71,7 +71,15 @@ static_assert(THEME_FIRMWARE_OFFSET + THEME_FIRMWARE_LIMIT <= PTF_HEADER_SIZE,
 struct theme_file {
   FILE* stream = nullptr;
   uint64_t length = 0;
+  // Why the last read that failed did: the system's error code (errno, or a
+  // Windows error code), or THEME_ENDED_EARLY. Reads leave the file as it is
+  // otherwise, so they may record this on a file they are handed as const.
+  mutable int read_error = 0;
 };
+
+// The read_error of a read that found the end of the file before the bytes it
+// wanted: the file was cut short after it was recognised.
+constexpr int THEME_ENDED_EARLY = 0;
 
 // One file-table record. `name` holds at most 63 bytes and is NUL-terminated.
 struct theme_entry {
@@ -82,14 +90,16 @@ struct theme_entry {
 
 enum class open_result {
   opened,
-  cannot_open,     // the file cannot be opened for reading
+  not_found,       // nothing by that path
+  cannot_open,     // something is there, but cannot be opened for reading
   not_theme_file,  // wrong magic, or shorter than a PTF header
   cannot_read,     // an I/O error while reading or measuring it
 };
 
 // Opens `path` for reading and recognises it. Only on `opened` is `theme`
-// filled; the caller then owns the stream.
-open_result open_theme_file(const char* path, theme_file* theme);
+// filled; the caller then owns the stream. For cannot_open and cannot_read,
+// `error` is the system's error code.
+open_result open_theme_file(const char* path, theme_file* theme, int* error);
 
 // Reads a text field at `offset` by the text rule, at most `limit` bytes.
 // Returns false when the field cannot be read.

@@ -13,10 +13,14 @@
 #include "format/theme_file.h"
 
 // Opens `path` (UTF-8) for reading, with no translation of its bytes, or
-// returns null.
-FILE* open_theme_stream(const char* path);
+// returns null with the system's error code in `error`.
+FILE* open_theme_stream(const char* path, int* error);
 
-// The length of the file behind `stream`, in bytes.
-bool measure_theme_stream(FILE* stream, uint64_t* length);
+// True for an error code of open_theme_stream that means nothing is there.
+bool means_not_found(int error);
+
+// The length of the file behind `stream`, in bytes; false, with the system's
+// error code in `error`, when it cannot be learnt.
+bool measure_theme_stream(FILE* stream, uint64_t* length, int* error);
 
 #endif

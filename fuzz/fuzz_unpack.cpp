@@ -195,7 +195,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   write_whole(root + "/work/theme.ctf", data, size);
 
   if (chdir((root + "/work").c_str()) != 0) fail("chdir into work");
-  int status = run_unpacker("theme.ctf");
+  int status = run_unpacker("theme.ctf", false);
   if (chdir(setup.start_directory.c_str()) != 0) fail("chdir back");
   std::string output = take_output();
 

@@ -19,6 +19,7 @@
 #include "format/theme_file.h"
 #include "tests/test_support.h"
 #include "tests/unpack_oracle.h"
+#include "tools/file_tree.h"
 #include "tools/theme_builder.h"
 #include "unpack/messages.h"
 
@@ -200,7 +201,8 @@ TEST_F(HostileTree, PlantedThingsAreReplacedOrRefusedNeverWrittenThrough) {
           expected.erase("vsh/module");
         }
       } else if (kind == planted::directory) {
-        line = std::string("Cannot write ") + target.written + ".\n";
+        line = std::string("Cannot write ") + target.written + ": " +
+               reason_for(EISDIR) + ".\n";
         expected[target.path] = DIRECTORY_MARK;
       }
       bool refused = !line.empty();
@@ -270,12 +272,14 @@ TEST_F(HostileTree, ControlBytesInNamesAreEscapedInMessages) {
       "Metadata unpacked OK.\n"
       "Skipping /../\\x0d\\x1b[2KFinished OK!\\x0a: its path leads outside "
       "the theme directory.\n"
-      "Cannot write ./f\\x7f\\x01/x.\n"
-      "Skipping /\\xc2\\x9b2J\\xe2\\x80\\xae: its data lie outside the "
-      "theme file.\n"
-      "Files unpacked with errors.\n"
-      "PTF unpacked OK.\n"
-      "Finished with errors.\n");
+      "Cannot write ./f\\x7f\\x01/x: " +
+          reason_for(ENOTDIR) +
+          ".\n"
+          "Skipping /\\xc2\\x9b2J\\xe2\\x80\\xae: its data lie outside the "
+          "theme file.\n"
+          "Files unpacked with errors.\n"
+          "PTF unpacked OK.\n"
+          "Finished with errors.\n");
   EXPECT_EQ(read_file(in_theme("f\x7f\x01")), "file");
 }
 
@@ -315,12 +319,34 @@ TEST(ShownName, EscapesEveryControlAndNothingElse) {
   }
 }
 
-TEST_F(HostileTree, LostStandardOutputFailsTheRun) {
-  make_standard_theme();
-  run_options options;
-  options.output_file = "/dev/full";
-  EXPECT_EQ(unpack(options).status, 255);
-  EXPECT_EQ(snapshot_tree(scratch_ / "theme_ctf"), standard_tree());
+// Standard output full, or a pipe nobody reads any more: the status says the
+// report was lost, and every file is written all the same, also when the
+// output fills its buffer long before the first file.
+TEST_F(HostileTree, LostStandardOutputFailsTheRunButLosesNoFile) {
+  theme_blueprint blueprint;
+  for (int i = 0; i < 300; ++i) {
+    blueprint.files.push_back({"/../skipped" + std::to_string(i), "x"});
+  }
+  for (int i = 0; i < 100; ++i) {
+    blueprint.files.push_back({"/f" + std::to_string(i), std::to_string(i)});
+  }
+  make_theme(blueprint);
+  for (bool closed_pipe : {false, true}) {
+    SCOPED_TRACE(closed_pipe ? "a closed pipe" : "/dev/full");
+    remove_tree(scratch_ / "theme_ctf");
+    run_options options;
+    if (closed_pipe) {
+      options.output_closed = true;
+    } else {
+      options.output_file = "/dev/full";
+    }
+    EXPECT_EQ(unpack(options).status, 255);
+    tree written = snapshot_tree(scratch_ / "theme_ctf");
+    for (int i = 0; i < 100; ++i) {
+      EXPECT_EQ(written["f" + std::to_string(i)], std::to_string(i));
+    }
+    EXPECT_EQ(written.count("theme.ptf"), 1u);
+  }
 }
 
 // Made with umask 0177, the theme directory can be read but not entered; the
@@ -334,7 +360,8 @@ TEST_F(HostileTree, ThemeDirectoryThatCannotBeEnteredIsNotLeftBehind) {
   options.umask = 0177;
   options.as_unprivileged_user = true;
   run_result run = unpack(options);
-  EXPECT_EQ(run.output, "Cannot create theme directory theme_ctf.\n");
+  EXPECT_EQ(run.output, "Cannot create theme directory theme_ctf: " +
+                            reason_for(EACCES) + ".\n");
   EXPECT_EQ(run.status, 255);
   EXPECT_EQ(snapshot_tree(scratch_.path()).count("theme_ctf"), 0u);
 }

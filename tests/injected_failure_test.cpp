@@ -75,7 +75,8 @@ TEST(InjectedFailure, WriteLimitAtEveryByteCount) {
         return true;
       }
       if (over_earlier_run) expected_tree[path] = "earlier " + path;
-      expected_output += "Cannot write " + name + ".\n";
+      expected_output +=
+          "Cannot write " + name + ": " + reason_for(EFBIG) + ".\n";
       clean = false;
       return false;
     };
@@ -113,10 +114,12 @@ TEST(InjectedFailure, PatchDirectoryBlockedByAFile) {
   EXPECT_EQ(run.output,
             "Metadata unpacked OK.\n"
             "Unpacking common_gui.prx patch...\n"
-            "Cannot write ./patch-only/common_gui.prx.patch.\n"
-            "Files unpacked with errors.\n"
-            "PTF unpacked OK.\n"
-            "Finished with errors.\n");
+            "Cannot write ./patch-only/common_gui.prx.patch: " +
+                reason_for(ENOTDIR) +
+                ".\n"
+                "Files unpacked with errors.\n"
+                "PTF unpacked OK.\n"
+                "Finished with errors.\n");
   EXPECT_EQ(run.status, 255);
   tree written = snapshot_tree(scratch / "theme_ctf");
   EXPECT_EQ(written.at("patch-only"), "in the way");

@@ -90,6 +90,11 @@ std::vector<std::string> fixed_parts(const std::string& message) {
 std::vector<std::string> every_message() {
   std::vector<std::string> messages = {USAGE_TEXT,
                                        THEME_NOT_FOUND,
+                                       CANNOT_OPEN_THEME,
+                                       THEME_HEADING,
+                                       PRESS_ENTER,
+                                       VERSION_TEXT,
+                                       THEME_ENDED_EARLY_REASON,
                                        INVALID_THEME,
                                        CANNOT_CREATE_DIRECTORY,
                                        FINISHED_OK,

@@ -30,7 +30,8 @@ class OutputTree : public ::testing::Test {
     file_identity theme{static_cast<uint64_t>(status.st_dev),
                         static_cast<uint64_t>(status.st_ino)};
     ASSERT_EQ(chdir(scratch_.path().c_str()), 0);
-    ASSERT_TRUE(open_output_tree("out", "patch-only", theme, &tree_));
+    int error = 0;
+    ASSERT_TRUE(open_output_tree("out", "patch-only", theme, &tree_, &error));
   }
   void TearDown() override {
     close_output_tree(&tree_);

@@ -3,7 +3,9 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
+#include <pty.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -83,12 +85,27 @@ std::vector<char*> make_environment(const run_options& options) {
                             const std::string& directory, char** argv,
                             char** environment, const run_options& options,
                             int input, int output) {
+  if (options.on_a_terminal) {
+    // The terminal becomes the run's own, as a console window is.
+    setsid();
+    ioctl(input, TIOCSCTTY, 0);
+  }
   dup2(input, STDIN_FILENO);
   if (options.output_file) {
     output = open(options.output_file->c_str(), O_WRONLY);
     if (output < 0) _exit(125);
   }
+  if (options.output_closed) {
+    int unread[2];
+    if (pipe(unread) != 0) _exit(125);
+    close(unread[0]);
+    output = unread[1];
+  }
   dup2(output, STDOUT_FILENO);
+  // Whatever the test process ignores, the tool must see the signals as a
+  // shell leaves them.
+  signal(SIGPIPE, SIG_DFL);
+  signal(SIGXFSZ, SIG_DFL);
   if (chdir(directory.c_str()) != 0) _exit(126);
   umask(options.umask);
   if (options.as_unprivileged_user && getuid() == 0 &&
@@ -101,9 +118,6 @@ std::vector<char*> make_environment(const run_options& options) {
     setrlimit(RLIMIT_NOFILE, &limit);
   }
   if (options.file_size_limit) {
-    // A child inherits the ignored signal across exec, so writes past the
-    // limit fail with EFBIG instead of killing it.
-    signal(SIGXFSZ, SIG_IGN);
     rlimit limit{*options.file_size_limit, *options.file_size_limit};
     setrlimit(RLIMIT_FSIZE, &limit);
   }
@@ -187,7 +201,22 @@ running_tool start_tool(const std::string& directory,
                         const run_options& options) {
   int input[2];
   int output[2];
-  if (pipe(input) != 0 || pipe(output) != 0) {
+  if (options.on_a_terminal) {
+    // input[0] and output[1] are the tool's side, the others the test's.
+    int controller = -1;
+    int terminal = -1;
+    // Wide enough that no line is wrapped.
+    winsize size{};
+    size.ws_row = 50;
+    size.ws_col = 2000;
+    if (openpty(&controller, &terminal, nullptr, nullptr, &size) != 0) {
+      throw std::runtime_error("cannot open a pseudo-terminal");
+    }
+    input[0] = terminal;
+    output[1] = dup(terminal);
+    input[1] = controller;
+    output[0] = dup(controller);
+  } else if (pipe(input) != 0 || pipe(output) != 0) {
     throw std::runtime_error("cannot make pipes");
   }
   std::string program_name;
@@ -243,6 +272,25 @@ std::string read_file(const std::string& path) {
   std::string contents;
   read_whole_file(path, &contents);
   return contents;
+}
+
+std::string reason_for(int error) {
+  if (tool_launcher() == nullptr) return strerror(error);
+  switch (error) {
+    case ENOENT:
+      return "File not found";
+    case ENOTDIR:
+      return "Directory name invalid";
+    case EISDIR:
+    case EEXIST:
+      return "File already exists";
+    case EACCES:
+      return "Access denied";
+    case ESPIPE:
+      return "Seek error";
+    default:
+      return "no Windows error stands for " + std::to_string(error);
+  }
 }
 
 tree reference_tree(const std::string& theme_bytes) {

@@ -31,12 +31,18 @@ class scratch_directory {
 struct run_options {
   std::optional<std::string>
       program_name;  // argv[0]; the executable's path by default
-  std::optional<rlim_t> file_size_limit;  // RLIMIT_FSIZE, with SIGXFSZ ignored
+  std::optional<rlim_t> file_size_limit;      // RLIMIT_FSIZE
   std::optional<rlim_t> address_space_limit;  // RLIMIT_AS
   std::optional<rlim_t> open_file_limit;      // RLIMIT_NOFILE
   mode_t umask = 022;
   // Standard output goes to this file instead of the pipe ("/dev/full").
   std::optional<std::string> output_file;
+  // Standard output is a pipe nobody reads: its reading end is closed.
+  bool output_closed = false;
+  // Standard input and output are a terminal of the run's own (a
+  // pseudo-terminal): under Wine the tool then has a console window of its
+  // own, as when it is dropped onto in Explorer.
+  bool on_a_terminal = false;
   // Added to the environment, "NAME=value" each (LD_PRELOAD for the shim).
   std::vector<std::string> environment;
   // Run as the user and group 65534 ("nobody") when the tests run as root, who
@@ -68,7 +74,8 @@ run_result run_tool(const std::string& directory,
                     const std::vector<std::string>& arguments,
                     const run_options& options = {});
 
-// A started run whose standard input is a pipe the test writes to.
+// A started run whose standard input is a pipe the test writes to (or the
+// terminal's other end, when it runs on one).
 struct running_tool {
   pid_t pid;
   int input;   // write end of its standard input
@@ -91,6 +98,11 @@ constexpr const char* DIRECTORY_MARK = "<dir>";
 
 // The tree a clean run over `theme_bytes` leaves in a fresh directory.
 tree reference_tree(const std::string& theme_bytes);
+
+// The reason the tool under test gives for the POSIX error `error`: the C
+// library's words, or under Wine the words of Wine's messages for the error
+// Windows reports in its place.
+std::string reason_for(int error);
 
 std::string read_file(const std::string& path);
 void write_file(const std::string& path, const std::string& contents);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <stdexcept>
 
@@ -15,7 +16,8 @@ class opened_theme {
  public:
   explicit opened_theme(const std::string& bytes) {
     write_file(scratch_ / "t.ctf", bytes);
-    result_ = open_theme_file((scratch_ / "t.ctf").c_str(), &theme_);
+    int error = 0;
+    result_ = open_theme_file((scratch_ / "t.ctf").c_str(), &theme_, &error);
   }
   ~opened_theme() {
     if (result_ == open_result::opened) fclose(theme_.stream);
@@ -57,14 +59,25 @@ TEST(OpenThemeFile, RecognisesOnlyTheMagicFirstAndAWholeHeader) {
             open_result::not_theme_file);
 }
 
-TEST(OpenThemeFile, TellsMissingFromUnreadable) {
+TEST(OpenThemeFile, TellsMissingFromUnreadableAndSaysWhy) {
   scratch_directory scratch;
-  theme_file theme;
-  EXPECT_EQ(open_theme_file((scratch / "absent.ctf").c_str(), &theme),
-            open_result::cannot_open);
+  write_file(scratch / "file", "not a folder");
+  struct case_row {
+    std::string path;
+    open_result result;
+    int error;
+  };
   // A directory opens for reading on POSIX but yields no bytes.
-  EXPECT_EQ(open_theme_file(scratch.path().c_str(), &theme),
-            open_result::cannot_read);
+  for (const case_row& row :
+       {case_row{scratch / "absent.ctf", open_result::not_found, ENOENT},
+        case_row{scratch / "file/t.ctf", open_result::not_found, ENOTDIR},
+        case_row{scratch.path(), open_result::cannot_read, EISDIR}}) {
+    theme_file theme;
+    int error = 0;
+    EXPECT_EQ(open_theme_file(row.path.c_str(), &theme, &error), row.result)
+        << row.path;
+    EXPECT_EQ(error, row.error) << row.path;
+  }
 }
 
 TEST(OpenThemeFile, LearnsTheLength) {

@@ -325,12 +325,18 @@ TEST_F(UnpackRun, TargetsThatCannotBeCreatedAreReported) {
   run_result run = unpack();
   EXPECT_EQ(run.output,
             "Metadata unpacked OK.\n"
-            "Cannot write ./a/b.\n"
-            "Cannot write ..\n"
-            "Cannot write ./t/.\n"
-            "Files unpacked with errors.\n"
-            "PTF unpacked OK.\n"
-            "Finished with errors.\n");
+            "Cannot write ./a/b: " +
+                reason_for(ENOTDIR) +
+                ".\n"
+                "Cannot write .: " +
+                reason_for(EISDIR) +
+                ".\n"
+                "Cannot write ./t/: " +
+                reason_for(EISDIR) +
+                ".\n"
+                "Files unpacked with errors.\n"
+                "PTF unpacked OK.\n"
+                "Finished with errors.\n");
   EXPECT_EQ(run.status, 255);
   tree expected = base_tree(SAMPLE_REPORT_HEAD + "Files in theme: 5\n", 0);
   expected.insert(
@@ -356,10 +362,14 @@ TEST_F(UnpackRun, FailedWritesLeaveNoPartialFiles) {
   EXPECT_EQ(run.output,
             "Metadata unpacked OK.\n"
             "Unpacking paf.prx patch...\n"
-            "Cannot write ./patch-only/paf.prx.patch.\n"
-            "Files unpacked with errors.\n"
-            "Cannot write theme.ptf.\n"
-            "Finished with errors.\n");
+            "Cannot write ./patch-only/paf.prx.patch: " +
+                reason_for(EFBIG) +
+                ".\n"
+                "Files unpacked with errors.\n"
+                "Cannot write theme.ptf: " +
+                reason_for(EFBIG) +
+                ".\n"
+                "Finished with errors.\n");
   EXPECT_EQ(run.status, 255);
   tree expected = {
       {"patch-only", DIRECTORY_MARK},
@@ -378,11 +388,11 @@ TEST_F(UnpackRun, ReportThatCannotBeWrittenDoesNotStopTheRun) {
   make_theme_directory();
   ASSERT_EQ(mkdir(in_theme_directory("theme info.txt").c_str(), 0755), 0);
   run_result run = unpack();
-  EXPECT_EQ(run.output,
-            "Cannot write theme info.txt.\n"
-            "Files unpacked OK.\n"
-            "PTF unpacked OK.\n"
-            "Finished with errors.\n");
+  EXPECT_EQ(run.output, "Cannot write theme info.txt: " + reason_for(EISDIR) +
+                            ".\n"
+                            "Files unpacked OK.\n"
+                            "PTF unpacked OK.\n"
+                            "Finished with errors.\n");
   EXPECT_EQ(run.status, 255);
   EXPECT_EQ(written().at("f"), "data");
 }

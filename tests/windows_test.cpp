@@ -7,10 +7,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "format/theme_file.h"
 #include "tests/test_support.h"
@@ -402,6 +404,91 @@ TEST_F(Windows, BackslashedAbsoluteArgumentAndAUnicodeName) {
   EXPECT_EQ(files.at(directory + "/th\xc3\xa8me-\xe6\x97\xa5\xe6\x9c\xac.ptf"),
             bytes.substr(0, PTF_HEADER_SIZE));
   EXPECT_EQ(snapshot_tree(scratch_ / "first.last").size(), 1u);
+}
+
+// What a terminal showed, as text: without the control sequences Wine's
+// console sends to it (ESC [ ... letter, ESC ] ... BEL) and without carriage
+// returns.
+std::string shown_text(const std::string& screen) {
+  std::string text;
+  for (size_t i = 0; i < screen.size(); ++i) {
+    char c = screen[i];
+    if (c == '\x1b' && i + 1 < screen.size() && screen[i + 1] == '[') {
+      i += 2;
+      while (i < screen.size() &&
+             !isalpha(static_cast<unsigned char>(screen[i])))
+        ++i;
+    } else if (c == '\x1b' && i + 1 < screen.size() && screen[i + 1] == ']') {
+      while (i < screen.size() && screen[i] != '\a') ++i;
+    } else if (c != '\r') {
+      text += c;
+    }
+  }
+  return text;
+}
+
+std::string windows_path_of(const std::string& path) {
+  std::string windows = "Z:" + path;
+  for (char& c : windows) {
+    if (c == '/') c = '\\';
+  }
+  return windows;
+}
+
+// Dropped onto in Explorer, the tool has a console window that only it is
+// attached to; Wine gives it one on a terminal of its own. Each theme folder
+// is made beside its theme file, wherever the tool was started, here in
+// folders deeper than 260 characters; every theme gets its heading, a name
+// outside ASCII reaches the console as stored, and the window waits for
+// Enter after the last theme.
+TEST_F(Windows, ADropUnpacksEachThemeBesideItsFileAndWaitsForEnter) {
+  std::string deep = scratch_.path();
+  for (char letter : {'a', 'b', 'c'}) {
+    deep += "/" + std::string(100, letter);
+    ASSERT_EQ(mkdir(deep.c_str(), 0755), 0);
+  }
+  ASSERT_EQ(mkdir((scratch_ / "other").c_str(), 0755), 0);
+  ASSERT_EQ(mkdir((scratch_ / "work").c_str(), 0755), 0);
+  theme_blueprint blueprint;
+  blueprint.files = {{"/f", "data"}};
+  std::string bytes = build_theme(blueprint).bytes;
+  const std::string unicode = "th\xc3\xa8me-\xe6\x97\xa5";
+  write_file(deep + "/a.ctf", bytes);
+  write_file(scratch_ / ("other/" + unicode + ".ctf"), bytes);
+  std::vector<std::string> dropped = {
+      windows_path_of(deep + "/a.ctf"),
+      windows_path_of(scratch_ / ("other/" + unicode + ".ctf")),
+      windows_path_of(scratch_ / "other/missing.ctf")};
+  run_options options;
+  options.on_a_terminal = true;
+  options.environment = {"LC_ALL=C.UTF-8"};
+  running_tool tool = start_tool(scratch_ / "work", dropped, options);
+  EXPECT_FALSE(tool_ended_within(tool, 3000)) << "it must wait for Enter";
+  ASSERT_EQ(write(tool.input, "\r", 1), 1);
+  EXPECT_TRUE(tool_ended_within(tool, 60000));
+  run_result run = finish_tool(tool);
+
+  const std::string unpacked =
+      ":\nMetadata unpacked OK.\nFiles unpacked OK.\nPTF unpacked OK.\n"
+      "Finished OK!\n";
+  std::string expected = "Theme file " + dropped[0] + unpacked + "Theme file " +
+                         dropped[1] + unpacked + "Theme file " + dropped[2] +
+                         ":\nTheme file " + dropped[2] +
+                         " not found.\n"
+                         "Press Enter to close this window.\n";
+  std::string shown = shown_text(run.output);
+  EXPECT_EQ(shown.substr(0, expected.size()), expected) << shown;
+  EXPECT_EQ(run.status, 255);
+  tree theme = {{"f", "data"},
+                {"patch-only", DIRECTORY_MARK},
+                {"theme info.txt", REPORT_HEAD + "Files in theme: 1\n"}};
+  tree first = theme;
+  first["a.ptf"] = bytes.substr(0, PTF_HEADER_SIZE);
+  EXPECT_EQ(snapshot_tree(deep + "/a_ctf"), first);
+  tree second = theme;
+  second[unicode + ".ptf"] = bytes.substr(0, PTF_HEADER_SIZE);
+  EXPECT_EQ(snapshot_tree(scratch_ / ("other/" + unicode + "_ctf")), second);
+  EXPECT_TRUE(snapshot_tree(scratch_ / "work").empty());
 }
 
 // Standard input is a pipe here, as from a script: no pause after the usage

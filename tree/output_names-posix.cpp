@@ -12,3 +12,5 @@ const char* platform_base_name(const char* argument) {
   const char* slash = strrchr(argument, '/');
   return slash == nullptr ? argument : slash + 1;
 }
+
+std::string platform_made_name(std::string name) { return name; }

@@ -88,6 +88,13 @@ bool windows_cannot_hold(const char* path) {
   }
 }
 
+std::string without_trailing_dots_and_spaces(std::string name) {
+  while (!name.empty() && (name.back() == '.' || name.back() == ' ')) {
+    name.pop_back();
+  }
+  return name;
+}
+
 void turn_backslashes_into_slashes(char* path) {
   for (char* p = path; *p != '\0'; ++p) {
     if (*p == '\\') *p = '/';

@@ -5,6 +5,8 @@
 #ifndef THEMEUNPACK_TREE_OUTPUT_NAMES_H
 #define THEMEUNPACK_TREE_OUTPUT_NAMES_H
 
+#include <string>
+
 // Windows' rules, on every platform.
 
 // True when Windows cannot hold `path` as written: a component that is a
@@ -14,6 +16,11 @@
 // or a space; or a path that is not valid UTF-8. "." components and empty ones
 // (from "//") are not names.
 bool windows_cannot_hold(const char* path);
+
+// `name` without the dots and spaces at its end, which Windows strips from a
+// name it is given; a name made with them through a long path is one that
+// Explorer and other programs cannot open.
+std::string without_trailing_dots_and_spaces(std::string name);
 
 // Turns every "\" of `path` into "/".
 void turn_backslashes_into_slashes(char* path);
@@ -32,5 +39,9 @@ bool platform_cannot_hold(const char* output_path);
 
 // The base name of the theme file argument.
 const char* platform_base_name(const char* argument);
+
+// `name`, a name made from the theme file argument, as this platform would
+// store it.
+std::string platform_made_name(std::string name);
 
 #endif

@@ -52,33 +52,42 @@ bool is_protected_file(const output_tree& tree, const struct stat& status) {
          static_cast<uint64_t>(status.st_ino) == tree.protected_file.inode;
 }
 
+tree_failure failed_with(int error) {
+  return {tree_result::cannot_write, error};
+}
+
 // Why `name` in `directory` cannot take a directory or a new file's contents,
 // or done when what stands there may be replaced.
-tree_result check_name(const output_tree& tree, int directory,
-                       const char* name) {
+tree_failure check_name(const output_tree& tree, int directory,
+                        const char* name) {
   struct stat status;
   if (fstatat(directory, name, &status, AT_SYMLINK_NOFOLLOW) != 0) {
-    return tree_result::done;
+    return {tree_result::done, 0};
   }
-  if (S_ISLNK(status.st_mode)) return tree_result::through_link;
-  if (is_protected_file(tree, status)) return tree_result::protected_file;
-  if (S_ISDIR(status.st_mode)) return tree_result::cannot_write;
-  return tree_result::done;
+  if (S_ISLNK(status.st_mode)) return {tree_result::through_link, 0};
+  if (is_protected_file(tree, status)) return {tree_result::protected_file, 0};
+  if (S_ISDIR(status.st_mode)) return failed_with(EISDIR);
+  return {tree_result::done, 0};
 }
 
 // Opens the directory `name` in `parent`, making it first when asked. A link
 // there is never followed.
 int open_directory_at(const output_tree& tree, int parent, const char* name,
-                      bool make, tree_result* why) {
+                      bool make, tree_failure* why) {
   // Asked to make it, the walk has found it missing, or at least one
   // directory above it; what stands there already, or was made by someone
-  // else in the meantime, is for the open to judge.
-  if (make) mkdirat(parent, name, DIRECTORY_MODE);
+  // else in the meantime, is for the open to judge. Where it could not be
+  // made, that is the reason the open then fails.
+  int make_error = 0;
+  if (make && mkdirat(parent, name, DIRECTORY_MODE) != 0 && errno != EEXIST) {
+    make_error = errno;
+  }
   int directory = openat(parent, name, DIRECTORY_HANDLE | O_NOFOLLOW);
   if (directory < 0) {
-    tree_result found = check_name(tree, parent, name);
+    int error = errno == ENOENT && make_error != 0 ? make_error : errno;
+    tree_failure found = check_name(tree, parent, name);
     *why =
-        found == tree_result::through_link ? found : tree_result::cannot_write;
+        found.result == tree_result::through_link ? found : failed_with(error);
   }
   return directory;
 }
@@ -87,7 +96,7 @@ int open_directory_at(const output_tree& tree, int parent, const char* name,
 // a time from `start` (the theme directory, or one found below it, which the
 // walk then owns); only the one last opened is held.
 int walk_directories(const output_tree& tree, int start, const char* path,
-                     size_t length, bool make, tree_result* why) {
+                     size_t length, bool make, tree_failure* why) {
   int current = start;
   std::string component;
   const char* end = path + length;
@@ -140,7 +149,7 @@ size_t parent_length(const char* path, size_t length) {
 // directories are missing, the deepest one that exists is found with the
 // kernel's confined lookup, and only the missing ones are walked and made.
 int open_parent(output_tree* tree, const char* path, bool make,
-                tree_result* why) {
+                tree_failure* why) {
   const char* slash = strrchr(path, '/');
   if (slash == nullptr) return descriptor(tree->root);
   auto length = static_cast<size_t>(slash - path);
@@ -258,35 +267,43 @@ int create_unnamed(output_tree* tree, int directory) {
 #endif
 }
 
+// Removes the temporary name of a file that cannot be named, and says why.
+tree_failure drop_temporary(int directory, const std::string& temporary,
+                            int error) {
+  unlinkat(directory, temporary.c_str(), 0);
+  return failed_with(error);
+}
+
 // Puts the complete file `temporary` in place of what stands at `name`, once
 // that is known to be something the tool may replace.
-tree_result replace_with(const output_tree& tree, int directory,
-                         const std::string& temporary, const char* name) {
-  tree_result standing = check_name(tree, directory, name);
-  if (standing == tree_result::done &&
-      renameat(directory, temporary.c_str(), directory, name) == 0) {
-    return tree_result::done;
+tree_failure replace_with(const output_tree& tree, int directory,
+                          const std::string& temporary, const char* name) {
+  tree_failure standing = check_name(tree, directory, name);
+  if (standing.result != tree_result::done) {
+    unlinkat(directory, temporary.c_str(), 0);
+    return standing;
   }
-  unlinkat(directory, temporary.c_str(), 0);
-  return standing == tree_result::done ? tree_result::cannot_write : standing;
+  if (renameat(directory, temporary.c_str(), directory, name) == 0) {
+    return {tree_result::done, 0};
+  }
+  return drop_temporary(directory, temporary, errno);
 }
 
 // Moves the complete file `temporary` to `name` where nothing stands; where
 // something does, replaces it as replace_with does. A file system that cannot
 // refuse to replace in the rename itself is asked first what stands there.
-tree_result rename_into_place(output_tree* tree, int directory,
-                              const std::string& temporary, const char* name) {
+tree_failure rename_into_place(output_tree* tree, int directory,
+                               const std::string& temporary, const char* name) {
 #ifdef RENAME_NOREPLACE
   if (tree->rename_noreplace) {
     if (renameat2(directory, temporary.c_str(), directory, name,
                   RENAME_NOREPLACE) == 0) {
-      return tree_result::done;
+      return {tree_result::done, 0};
     }
     if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) {
       if (errno == EEXIST)
         return replace_with(*tree, directory, temporary, name);
-      unlinkat(directory, temporary.c_str(), 0);
-      return tree_result::cannot_write;
+      return drop_temporary(directory, temporary, errno);
     }
     tree->rename_noreplace = false;
   }
@@ -297,33 +314,30 @@ tree_result rename_into_place(output_tree* tree, int directory,
 // Names a complete unnamed file. A new name is linked to it directly; an
 // existing name is replaced through a temporary name, so it never shows
 // partial contents.
-tree_result name_unnamed(output_tree* tree, int file, int directory,
-                         const char* name) {
+tree_failure name_unnamed(output_tree* tree, int file, int directory,
+                          const char* name) {
   if (link_unnamed(tree, file, directory, name)) {
     // A full disk may show only when the file is closed.
-    if (close(file) == 0) return tree_result::done;
+    if (close(file) == 0) return {tree_result::done, 0};
+    int error = errno;
     unlinkat(directory, name, 0);
-    return tree_result::cannot_write;
+    return failed_with(error);
   }
   std::string temporary;
+  int error = errno;
   bool linked =
-      errno == EEXIST && link_temporary(tree, file, directory, &temporary);
+      error == EEXIST && link_temporary(tree, file, directory, &temporary);
+  if (error == EEXIST) error = errno;
   bool closed = close(file) == 0;
-  if (!linked) return tree_result::cannot_write;
-  if (!closed) {
-    unlinkat(directory, temporary.c_str(), 0);
-    return tree_result::cannot_write;
-  }
+  if (!linked) return failed_with(error);
+  if (!closed) return drop_temporary(directory, temporary, errno);
   return replace_with(*tree, directory, temporary, name);
 }
 
 // Names a complete file written under a temporary name.
-tree_result name_temporary(output_tree* tree, int file, int directory,
-                           const std::string& temporary, const char* name) {
-  if (close(file) != 0) {
-    unlinkat(directory, temporary.c_str(), 0);
-    return tree_result::cannot_write;
-  }
+tree_failure name_temporary(output_tree* tree, int file, int directory,
+                            const std::string& temporary, const char* name) {
+  if (close(file) != 0) return drop_temporary(directory, temporary, errno);
   return rename_into_place(tree, directory, temporary, name);
 }
 
@@ -347,18 +361,36 @@ bool unnamed_files_work(output_tree* tree, int directory) {
   return linked;
 }
 
+// Whether names can be looked up in `directory`: a handle that needs no read
+// permission opens all the same where the directory cannot be entered.
+bool can_enter(int directory) {
+  int self = openat(directory, ".", DIRECTORY_HANDLE);
+  if (self < 0) return false;
+  close(self);
+  return true;
+}
+
 }  // namespace
 
-bool open_output_tree(const char* name, const char* subdirectory,
-                      const file_identity& protected_file, output_tree* tree) {
-  bool made = mkdir(name, DIRECTORY_MODE) == 0;
+bool open_output_tree(const char* path, const char* subdirectory,
+                      const file_identity& protected_file, output_tree* tree,
+                      int* error) {
+  bool made = mkdir(path, DIRECTORY_MODE) == 0;
+  // Where it could not be made, that is why it cannot be opened.
+  int make_error = made || errno == EEXIST ? 0 : errno;
   // A theme directory that was there before may be a link; one this run has
-  // just made and finds a link now was swapped for it and is not entered.
-  int root = open(name, DIRECTORY_HANDLE | (made ? O_NOFOLLOW : 0));
-  if (root < 0 || fchdir(root) != 0) {
-    if (root >= 0) close(root);
+  // just made and finds a link now was swapped for it and is not used.
+  int root = open(path, DIRECTORY_HANDLE | (made ? O_NOFOLLOW : 0));
+  if (root < 0) {
+    *error = errno == ENOENT && make_error != 0 ? make_error : errno;
+  } else if (!can_enter(root)) {
+    *error = errno;
+    close(root);
+    root = -1;
+  }
+  if (root < 0) {
     // A directory this run made but cannot use is not left behind.
-    if (made) rmdir(name);
+    if (made) rmdir(path);
     return false;
   }
   *tree = output_tree{};
@@ -374,7 +406,7 @@ void close_output_tree(output_tree* tree) {
 }
 
 native_handle open_output_parent(output_tree* tree, const char* path, bool make,
-                                 tree_result* why) {
+                                 tree_failure* why) {
   return open_parent(tree, path, make, why);
 }
 
@@ -382,10 +414,12 @@ void close_output_directory(const output_tree& tree, native_handle directory) {
   close_directory(tree, descriptor(directory));
 }
 
-tree_result check_output_name(const output_tree& tree, native_handle directory,
-                              const std::string& name) {
+tree_failure check_output_name(const output_tree& tree, native_handle directory,
+                               const std::string& name) {
   return check_name(tree, descriptor(directory), name.c_str());
 }
+
+int directory_in_the_way_error() { return EISDIR; }
 
 tree_result create_output_file(staged_output* output) {
   output_tree* tree = output->tree;
@@ -396,33 +430,41 @@ tree_result create_output_file(staged_output* output) {
   } else if (tree->unnamed_files == ability::no) {
     file = create_temporary(directory, &output->temporary);
   }
-  if (file < 0) return tree_result::cannot_write;
+  // Where the probe could make no file at all, errno is still its own.
+  if (file < 0) {
+    output->error = errno;
+    return tree_result::cannot_write;
+  }
   output->file = file;
   return tree_result::done;
 }
 
-bool write_output_bytes(native_handle file, const void* bytes, size_t size) {
+int write_output_bytes(native_handle file, const void* bytes, size_t size) {
   const auto* data = static_cast<const char*>(bytes);
   // The kernel may take fewer bytes than it was given; each call continues
   // where the last stopped.
   while (size > 0) {
     ssize_t written = write(descriptor(file), data, size);
     if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return false;
+    // A write that takes nothing and says no more is an I/O error.
+    if (written < 0) return errno;
+    if (written == 0) return EIO;
     data += written;
     size -= static_cast<size_t>(written);
   }
-  return true;
+  return 0;
 }
 
 tree_result name_output_file(staged_output* output) {
   int file = descriptor(output->file);
   int directory = descriptor(output->directory);
-  if (output->temporary.empty()) {
-    return name_unnamed(output->tree, file, directory, output->name.c_str());
-  }
-  return name_temporary(output->tree, file, directory, output->temporary,
-                        output->name.c_str());
+  tree_failure named =
+      output->temporary.empty()
+          ? name_unnamed(output->tree, file, directory, output->name.c_str())
+          : name_temporary(output->tree, file, directory, output->temporary,
+                           output->name.c_str());
+  output->error = named.error;
+  return named.result;
 }
 
 void discard_output_file(staged_output* output) {

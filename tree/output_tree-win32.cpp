@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "text/utf16-win32.h"
+#include "tree/output_names.h"
 #include "tree/output_tree.h"
 #include "tree/output_tree_platform.h"
 
@@ -156,22 +157,33 @@ HANDLE open_as_it_stands(const std::wstring& path, DWORD sharing) {
                      OPEN_EXISTING, OPEN_AS_IT_STANDS, nullptr);
 }
 
+tree_failure failed_with(DWORD error) {
+  return {tree_result::cannot_write, static_cast<int>(error)};
+}
+
+// Where the final path of something the tool opened cannot be learnt, the
+// reason the query gave, or else that the path could not be found.
+tree_failure place_unknown() {
+  DWORD error = GetLastError();
+  return failed_with(error != 0 ? error : ERROR_PATH_NOT_FOUND);
+}
+
 // What stands at `path`: nothing, or a file the tool may replace (done); a
 // link, or anything whose final path leads out of the theme directory; the
 // theme file; a directory.
-tree_result check_path(const output_tree& tree, const std::wstring& path) {
+tree_failure check_path(const output_tree& tree, const std::wstring& path) {
   HANDLE standing = open_as_it_stands(path, SHARE_ALL);
-  if (standing == INVALID_HANDLE_VALUE) return tree_result::done;
-  tree_result result = tree_result::done;
+  if (standing == INVALID_HANDLE_VALUE) return {tree_result::done, 0};
+  tree_failure result{tree_result::done, 0};
   placement place = place_of(standing, root_path(tree));
   if (is_name_surrogate(standing) || place == placement::outside) {
-    result = tree_result::through_link;
+    result = {tree_result::through_link, 0};
   } else if (place == placement::unknown) {
-    result = tree_result::cannot_write;
+    result = place_unknown();
   } else if (is_protected_file(tree, standing)) {
-    result = tree_result::protected_file;
+    result = {tree_result::protected_file, 0};
   } else if (is_directory(standing)) {
-    result = tree_result::cannot_write;
+    result = failed_with(ERROR_ALREADY_EXISTS);
   }
   CloseHandle(standing);
   return result;
@@ -180,8 +192,10 @@ tree_result check_path(const output_tree& tree, const std::wstring& path) {
 // Makes the directory `name` in the one open as `parent`, found by its handle
 // rather than by a path, and returns a handle to the very directory made
 // (which may be removed through it); INVALID_HANDLE_VALUE when it was not made
-// (something stands there already, or it cannot be).
-HANDLE make_directory_at(HANDLE parent, const std::wstring& name) {
+// (something stands there already, or it cannot be), with the system's error
+// code in `error`.
+HANDLE make_directory_at(HANDLE parent, const std::wstring& name,
+                         DWORD* error) {
   UNICODE_STRING relative;
   relative.Buffer = const_cast<wchar_t*>(name.c_str());
   relative.Length = static_cast<USHORT>(name.size() * sizeof(wchar_t));
@@ -196,7 +210,9 @@ HANDLE make_directory_at(HANDLE parent, const std::wstring& name) {
       FILE_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT |
           FILE_OPEN_FOR_BACKUP_INTENT,
       nullptr, 0);
-  return status == 0 ? made : INVALID_HANDLE_VALUE;
+  if (status == 0) return made;
+  *error = RtlNtStatusToDosError(status);
+  return INVALID_HANDLE_VALUE;
 }
 
 // Removes the empty directory open as `directory` (with DELETE access), by its
@@ -213,28 +229,37 @@ void remove_directory(HANDLE directory) {
 // outside the theme directory is removed again.
 HANDLE open_directory(const std::wstring& root, HANDLE parent,
                       const std::wstring& parent_path, const std::wstring& name,
-                      bool make, tree_result* why) {
-  HANDLE made = make ? make_directory_at(parent, name) : INVALID_HANDLE_VALUE;
+                      bool make, tree_failure* why) {
+  DWORD make_error = ERROR_ALREADY_EXISTS;
+  HANDLE made = make ? make_directory_at(parent, name, &make_error)
+                     : INVALID_HANDLE_VALUE;
   if (made != INVALID_HANDLE_VALUE) {
     placement place = place_of(made, root);
     if (place == placement::inside) return made;
+    *why = place == placement::outside ? tree_failure{tree_result::through_link}
+                                       : place_unknown();
     remove_directory(made);
     CloseHandle(made);
-    *why = place == placement::outside ? tree_result::through_link
-                                       : tree_result::cannot_write;
     return INVALID_HANDLE_VALUE;
   }
   std::wstring path = parent_path + L"\\" + name;
   HANDLE directory = open_as_it_stands(path, SHARE_ALL_BUT_DELETE);
   if (directory == INVALID_HANDLE_VALUE) {
-    *why = tree_result::cannot_write;
+    // Where it could not be made, that is why it cannot be opened.
+    DWORD error = GetLastError();
+    bool missing =
+        error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+    *why = failed_with(
+        missing && make_error != ERROR_ALREADY_EXISTS ? make_error : error);
     return directory;
   }
   placement place = place_of(directory, root);
   if (is_name_surrogate(directory) || place == placement::outside) {
-    *why = tree_result::through_link;
-  } else if (place == placement::unknown || !is_directory(directory)) {
-    *why = tree_result::cannot_write;
+    *why = {tree_result::through_link, 0};
+  } else if (place == placement::unknown) {
+    *why = place_unknown();
+  } else if (!is_directory(directory)) {
+    *why = failed_with(ERROR_DIRECTORY);
   } else {
     return directory;
   }
@@ -245,7 +270,7 @@ HANDLE open_directory(const std::wstring& root, HANDLE parent,
 // Opens the directory that holds the last component of `path` ("/"-separated,
 // relative to the theme directory), one component at a time.
 HANDLE open_parent(const output_tree& tree, const char* path, bool make,
-                   tree_result* why) {
+                   tree_failure* why) {
   HANDLE current = handle_of(tree.root);
   std::wstring root = root_path(tree);
   std::wstring current_path = root;
@@ -264,6 +289,7 @@ HANDLE open_parent(const output_tree& tree, const char* path, bool make,
     }
     bool converted = utf16_from_utf8(component, &name);
     component.clear();
+    if (!converted) *why = failed_with(ERROR_NO_UNICODE_TRANSLATION);
     HANDLE next =
         converted ? open_directory(root, current, current_path, name, make, why)
                   : INVALID_HANDLE_VALUE;
@@ -297,8 +323,10 @@ std::wstring path_in(HANDLE directory, const std::string& name) {
   return directory_path + L"\\" + wide;
 }
 
-// A new file under a free temporary name in `directory`.
-HANDLE create_temporary(HANDLE directory, std::string* name) {
+// A new file under a free temporary name in `directory`; on failure, the
+// system's error code in `error`.
+HANDLE create_temporary(HANDLE directory, std::string* name, DWORD* error) {
+  *error = ERROR_PATH_NOT_FOUND;
   for (int attempt = 0; attempt < TEMPORARY_TRIES; ++attempt) {
     *name = temporary_name();
     std::wstring path = path_in(directory, *name);
@@ -306,8 +334,8 @@ HANDLE create_temporary(HANDLE directory, std::string* name) {
     HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr,
                               CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file != INVALID_HANDLE_VALUE) return file;
-    DWORD error = GetLastError();
-    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) break;
+    *error = GetLastError();
+    if (*error != ERROR_FILE_EXISTS && *error != ERROR_ALREADY_EXISTS) break;
   }
   name->clear();
   return INVALID_HANDLE_VALUE;
@@ -316,55 +344,87 @@ HANDLE create_temporary(HANDLE directory, std::string* name) {
 // Moves the complete file at `temporary` to `target`: to a new name directly,
 // over what stands there once that is known to be something the tool may
 // replace.
-tree_result name_temporary(const output_tree& tree,
-                           const std::wstring& temporary,
-                           const std::wstring& target) {
+tree_failure name_temporary(const output_tree& tree,
+                            const std::wstring& temporary,
+                            const std::wstring& target) {
   if (MoveFileExW(temporary.c_str(), target.c_str(), 0)) {
-    return tree_result::done;
+    return {tree_result::done, 0};
   }
   DWORD error = GetLastError();
-  tree_result standing = tree_result::cannot_write;
+  tree_failure standing = failed_with(error);
   if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) {
     standing = check_path(tree, target);
-    if (standing == tree_result::done &&
-        MoveFileExW(temporary.c_str(), target.c_str(),
-                    MOVEFILE_REPLACE_EXISTING)) {
-      return tree_result::done;
+    if (standing.result == tree_result::done) {
+      if (MoveFileExW(temporary.c_str(), target.c_str(),
+                      MOVEFILE_REPLACE_EXISTING)) {
+        return {tree_result::done, 0};
+      }
+      standing = failed_with(GetLastError());
     }
   }
   DeleteFileW(temporary.c_str());
-  return standing == tree_result::done ? tree_result::cannot_write : standing;
+  return standing;
+}
+
+// Why the theme directory at `root`, just opened, cannot be used; 0 when it
+// can.
+DWORD unusable_root(HANDLE root, bool made, DWORD make_error) {
+  if (root == INVALID_HANDLE_VALUE) {
+    DWORD error = GetLastError();
+    bool missing =
+        error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+    return missing && make_error != 0 ? make_error : error;
+  }
+  if (!is_directory(root)) return ERROR_ALREADY_EXISTS;
+  if (made && is_name_surrogate(root)) return ERROR_CANT_ACCESS_FILE;
+  if (final_path(root).empty()) {
+    DWORD error = GetLastError();
+    return error != 0 ? error : ERROR_PATH_NOT_FOUND;
+  }
+  return 0;
 }
 
 }  // namespace
 
-bool open_output_tree(const char* name, const char* subdirectory,
-                      const file_identity& protected_file, output_tree* tree) {
+bool open_output_tree(const char* path, const char* subdirectory,
+                      const file_identity& protected_file, output_tree* tree,
+                      int* error) {
+  // Through a long path, "CON" would be made as a folder nothing else can
+  // open.
+  const char* name = windows_base_name(path);
+  if (*name == '\0' || windows_cannot_hold(name)) {
+    *error = ERROR_INVALID_NAME;
+    return false;
+  }
   std::wstring wide_name;
   std::wstring wide_subdirectory;
-  if (!long_path_from_utf8(name, &wide_name) ||
+  if (!long_path_from_utf8(path, &wide_name) ||
       !utf16_from_utf8(subdirectory, &wide_subdirectory)) {
+    *error = ERROR_INVALID_NAME;
     return false;
   }
   bool made = CreateDirectoryW(wide_name.c_str(), nullptr) != 0;
+  // Where it could not be made, that is why it cannot be opened.
+  DWORD make_error = made ? 0 : GetLastError();
+  if (make_error == ERROR_ALREADY_EXISTS) make_error = 0;
   // A theme directory that was there before may be a link; one this run has
-  // just made and finds a link now was swapped for it and is not entered.
+  // just made and finds a link now was swapped for it and is not used.
   DWORD flags =
       FILE_FLAG_BACKUP_SEMANTICS | (made ? FILE_FLAG_OPEN_REPARSE_POINT : 0);
   HANDLE root =
       CreateFileW(wide_name.c_str(), FILE_READ_ATTRIBUTES, SHARE_ALL_BUT_DELETE,
                   nullptr, OPEN_EXISTING, flags, nullptr);
-  if (root == INVALID_HANDLE_VALUE || !is_directory(root) ||
-      (made && is_name_surrogate(root)) || final_path(root).empty()) {
+  DWORD unusable = unusable_root(root, made, make_error);
+  if (unusable != 0) {
+    *error = static_cast<int>(unusable);
     if (root != INVALID_HANDLE_VALUE) CloseHandle(root);
     // A directory this run made but cannot use is not left behind.
     if (made) RemoveDirectoryW(wide_name.c_str());
     return false;
   }
   // Everything below is reached from the theme directory's final path; the
-  // working directory is entered as elsewhere, where Windows allows one that
-  // deep.
-  SetCurrentDirectoryW(wide_name.c_str());
+  // working directory stays where it was, so that the next theme file named
+  // relative to it is found.
   *tree = output_tree{};
   tree->root = native(root);
   tree->protected_file = protected_file;
@@ -379,7 +439,7 @@ void close_output_tree(output_tree* tree) {
 }
 
 native_handle open_output_parent(output_tree* tree, const char* path, bool make,
-                                 tree_result* why) {
+                                 tree_failure* why) {
   return native(open_parent(*tree, path, make, why));
 }
 
@@ -387,17 +447,25 @@ void close_output_directory(const output_tree& tree, native_handle directory) {
   close_directory(tree, handle_of(directory));
 }
 
-tree_result check_output_name(const output_tree& tree, native_handle directory,
-                              const std::string& name) {
+tree_failure check_output_name(const output_tree& tree, native_handle directory,
+                               const std::string& name) {
   std::wstring path = path_in(handle_of(directory), name);
-  if (path.empty()) return tree_result::cannot_write;
+  if (path.empty()) return place_unknown();
   return check_path(tree, path);
+}
+
+int directory_in_the_way_error() {
+  return static_cast<int>(ERROR_ALREADY_EXISTS);
 }
 
 tree_result create_output_file(staged_output* output) {
   HANDLE directory = handle_of(output->directory);
-  HANDLE file = create_temporary(directory, &output->temporary);
-  if (file == INVALID_HANDLE_VALUE) return tree_result::cannot_write;
+  DWORD error = 0;
+  HANDLE file = create_temporary(directory, &output->temporary, &error);
+  if (file == INVALID_HANDLE_VALUE) {
+    output->error = static_cast<int>(error);
+    return tree_result::cannot_write;
+  }
   output->file = native(file);
   switch (place_of(file, root_path(*output->tree))) {
     case placement::inside:
@@ -407,23 +475,25 @@ tree_result create_output_file(staged_output* output) {
     case placement::unknown:
       break;
   }
+  output->error = place_unknown().error;
   return tree_result::cannot_write;
 }
 
-bool write_output_bytes(native_handle file, const void* bytes, size_t size) {
+int write_output_bytes(native_handle file, const void* bytes, size_t size) {
   const auto* data = static_cast<const char*>(bytes);
   while (size > 0) {
     DWORD piece =
         size < WRITE_CALL_MAX ? static_cast<DWORD>(size) : WRITE_CALL_MAX;
     DWORD written = 0;
-    if (!WriteFile(handle_of(file), data, piece, &written, nullptr) ||
-        written == 0) {
-      return false;
+    if (!WriteFile(handle_of(file), data, piece, &written, nullptr)) {
+      return static_cast<int>(GetLastError());
     }
+    // A write that takes nothing and says no more cannot go on.
+    if (written == 0) return static_cast<int>(ERROR_WRITE_FAULT);
     data += written;
     size -= written;
   }
-  return true;
+  return 0;
 }
 
 tree_result name_output_file(staged_output* output) {
@@ -431,11 +501,16 @@ tree_result name_output_file(staged_output* output) {
   std::wstring temporary = path_in(directory, output->temporary);
   std::wstring target = path_in(directory, output->name);
   // A full disk may show only when the file is closed.
-  if (!CloseHandle(handle_of(output->file)) || target.empty()) {
+  bool closed = CloseHandle(handle_of(output->file)) != 0;
+  if (!closed || target.empty()) {
+    output->error =
+        closed ? place_unknown().error : static_cast<int>(GetLastError());
     DeleteFileW(temporary.c_str());
     return tree_result::cannot_write;
   }
-  return name_temporary(*output->tree, temporary, target);
+  tree_failure named = name_temporary(*output->tree, temporary, target);
+  output->error = named.error;
+  return named.result;
 }
 
 void discard_output_file(staged_output* output) {

@@ -37,11 +37,13 @@ void end_output(staged_output* output) {
   output->temporary.clear();
 }
 
-// A failed output keeps its first failure and holds nothing any more.
-tree_result fail_output(staged_output* output, tree_result failure) {
+// A failed output keeps its first failure, and why, and holds nothing any
+// more.
+tree_result fail_output(staged_output* output, const tree_failure& failure) {
   end_output(output);
-  output->failure = failure;
-  return failure;
+  output->failure = failure.result;
+  output->error = failure.error;
+  return failure.result;
 }
 
 tree_result ensure_output_file(staged_output* output) {
@@ -49,7 +51,8 @@ tree_result ensure_output_file(staged_output* output) {
   if (output->directory == NO_HANDLE) return tree_result::cannot_write;
   if (output->file != NO_HANDLE) return tree_result::done;
   tree_result made = create_output_file(output);
-  return made == tree_result::done ? made : fail_output(output, made);
+  return made == tree_result::done ? made
+                                   : fail_output(output, {made, output->error});
 }
 
 }  // namespace
@@ -72,9 +75,9 @@ bool leads_outside(const char* path) {
 tree_result make_output_directories(output_tree* tree, const char* path) {
   tree_result path_check = check_path(path);
   if (path_check != tree_result::done) return path_check;
-  tree_result why = tree_result::cannot_write;
+  tree_failure why;
   native_handle directory = open_output_parent(tree, path, true, &why);
-  if (directory == NO_HANDLE) return why;
+  if (directory == NO_HANDLE) return why.result;
   close_output_directory(*tree, directory);
   return tree_result::done;
 }
@@ -84,20 +87,24 @@ tree_result stage_output(output_tree* tree, const char* path, stage_mode mode,
   end_output(output);
   output->tree = tree;
   output->name.clear();
+  output->error = 0;
   output->failure = check_path(path);
   if (output->failure != tree_result::done) return output->failure;
 
-  tree_result why = tree_result::cannot_write;
+  tree_failure why;
   bool make = mode == stage_mode::make_directories;
   native_handle directory = open_output_parent(tree, path, make, &why);
   if (directory == NO_HANDLE) return fail_output(output, why);
   output->directory = directory;
   output->name = last_component(path);
-  if (!names_a_file(output->name))
-    return fail_output(output, tree_result::cannot_write);
+  if (!names_a_file(output->name)) {
+    return fail_output(
+        output, {tree_result::cannot_write, directory_in_the_way_error()});
+  }
   if (mode == stage_mode::check_name) {
-    tree_result standing = check_output_name(*tree, directory, output->name);
-    if (standing != tree_result::done) return fail_output(output, standing);
+    tree_failure standing = check_output_name(*tree, directory, output->name);
+    if (standing.result != tree_result::done)
+      return fail_output(output, standing);
   }
   return tree_result::done;
 }
@@ -106,9 +113,9 @@ tree_result append_output(staged_output* output, const void* bytes,
                           size_t size) {
   tree_result ready = ensure_output_file(output);
   if (ready != tree_result::done) return ready;
-  if (!write_output_bytes(output->file, bytes, size)) {
-    return fail_output(output, tree_result::cannot_write);
-  }
+  int error = write_output_bytes(output->file, bytes, size);
+  if (error != 0)
+    return fail_output(output, {tree_result::cannot_write, error});
   return tree_result::done;
 }
 

@@ -67,6 +67,9 @@ struct staged_output {
   native_handle file = NO_HANDLE;
   std::string temporary;  // the file's temporary name, when it has one
   tree_result failure = tree_result::done;
+  // Why it could not be written: the system's error code (errno, or a Windows
+  // error code) for cannot_write; 0 otherwise.
+  int error = 0;
 
   staged_output() = default;
   staged_output(const staged_output&) = delete;
@@ -81,13 +84,16 @@ constexpr unsigned DIRECTORY_MODE = 0777;
 // which the Windows layer treats as a separator too.
 bool leads_outside(const char* path);
 
-// Makes the directory `name` in the working directory unless it exists, enters
-// it, holds it as the root of the tree, and makes `subdirectory` inside. No
-// output may ever replace `protected_file`. Returns false when it cannot be
-// entered, or when the directory this call made was swapped for a link before
-// it was entered; a directory this call made is then removed again.
-bool open_output_tree(const char* name, const char* subdirectory,
-                      const file_identity& protected_file, output_tree* tree);
+// Makes the directory `path` (relative to the working directory, or absolute)
+// unless it exists, holds it as the root of the tree, and makes `subdirectory`
+// inside. The working directory stays as it was. No output may ever replace
+// `protected_file`. Returns false, with the system's error code in `error`,
+// when it cannot be opened, or when the directory this call made was swapped
+// for a link before it was opened; a directory this call made is then removed
+// again.
+bool open_output_tree(const char* path, const char* subdirectory,
+                      const file_identity& protected_file, output_tree* tree,
+                      int* error);
 
 void close_output_tree(output_tree* tree);
 
@@ -102,7 +108,8 @@ tree_result stage_output(output_tree* tree, const char* path, stage_mode mode,
                          staged_output* output);
 
 // Appends `size` bytes to the staged output. After a failure the output can
-// only be discarded.
+// only be discarded. Whenever cannot_write is returned, output->error says
+// why.
 tree_result append_output(staged_output* output, const void* bytes,
                           size_t size);
 

@@ -9,12 +9,19 @@
 
 #include "tree/output_tree.h"
 
+// Why a tree operation failed: what the tree makes of it, and for
+// cannot_write the system's error code.
+struct tree_failure {
+  tree_result result = tree_result::cannot_write;
+  int error = 0;
+};
+
 // Opens the directory that holds the last component of `path`, making the
 // missing ones when `make` is set; NO_HANDLE, with the reason in `why`, when a
 // link stands on the way or one cannot be made or opened. The handle may be the
 // theme directory's own.
 native_handle open_output_parent(output_tree* tree, const char* path, bool make,
-                                 tree_result* why);
+                                 tree_failure* why);
 
 // Closes a handle from open_output_parent, unless it is the theme directory's.
 void close_output_directory(const output_tree& tree, native_handle directory);
@@ -22,19 +29,25 @@ void close_output_directory(const output_tree& tree, native_handle directory);
 // What stands at `name` in `directory` now: through_link or protected_file
 // when it must be refused, cannot_write for a directory, done when nothing
 // stands there or what does may be replaced.
-tree_result check_output_name(const output_tree& tree, native_handle directory,
-                              const std::string& name);
+tree_failure check_output_name(const output_tree& tree, native_handle directory,
+                               const std::string& name);
+
+// The system's error code for a name that is, or must be, a directory where a
+// file is wanted.
+int directory_in_the_way_error();
 
 // Makes the file the staged output's bytes go to, in its directory, without
 // its name: unnamed where the file system allows, else under a fresh
-// temporary name.
+// temporary name. On cannot_write, output->error says why.
 tree_result create_output_file(staged_output* output);
 
-// Writes all `size` bytes to `file`; false when any could not be written.
-bool write_output_bytes(native_handle file, const void* bytes, size_t size);
+// Writes all `size` bytes to `file`; the system's error code when any could
+// not be written, else 0.
+int write_output_bytes(native_handle file, const void* bytes, size_t size);
 
 // Closes the complete file and gives it the staged output's name. On failure
-// nothing is left under any name, and what stood at the name stays.
+// nothing is left under any name, and what stood at the name stays; on
+// cannot_write, output->error says why.
 tree_result name_output_file(staged_output* output);
 
 // Closes the file of an output that is not to be published and removes its

@@ -9,7 +9,8 @@ bool output_refused(tree_result result) {
   return result != tree_result::done && result != tree_result::cannot_write;
 }
 
-bool report_output(tree_result result, const char* path, const char* name) {
+bool report_output(tree_result result, const staged_output& output,
+                   const char* path, const char* name) {
   switch (result) {
     case tree_result::done:
       return true;
@@ -26,7 +27,7 @@ bool report_output(tree_result result, const char* path, const char* name) {
       print_about(SKIP_THEME_FILE, name);
       return false;
     case tree_result::cannot_write:
-      print_about(CANNOT_WRITE, path);
+      print_about_because(CANNOT_WRITE, path, system_reason(output.error));
       return false;
   }
   return false;
@@ -44,8 +45,9 @@ bool save_theme_block(const theme_file& theme, uint64_t offset, uint64_t length,
     }
     tree_result appended = append_output(output, buffer.bytes, piece);
     if (appended != tree_result::done)
-      return report_output(appended, path, name);
+      return report_output(appended, *output, path, name);
     copied += piece;
   }
-  return report_output(publish_output(output), path, name);
+  tree_result published = publish_output(output);
+  return report_output(published, *output, path, name);
 }

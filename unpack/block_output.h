@@ -34,9 +34,10 @@ struct copy_buffer {
 // when the write is due.
 bool output_refused(tree_result result);
 
-// Prints why the output `path` of the item `name` was not written, when it was
-// not, and returns whether it was.
-bool report_output(tree_result result, const char* path, const char* name);
+// Prints why `output`, at `path`, of the item `name` was not written, when
+// `result` says it was not, and returns whether it was.
+bool report_output(tree_result result, const staged_output& output,
+                   const char* path, const char* name);
 
 // Copies the `length` bytes at `offset` of the theme file into `output`
 // through `buffer`, publishes it, and reports as report_output does. A read

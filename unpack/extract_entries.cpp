@@ -52,7 +52,7 @@ bool extract_entry(const theme_file& theme, output_tree* tree,
   staged_output output;
   tree_result target = stage_entry(tree, output_path, redirect, &output);
   if (output_refused(target)) {
-    return report_output(target, output_path, entry.name);
+    return report_output(target, output, output_path, entry.name);
   }
   if (!theme_range_fits(theme, entry.offset, entry.size)) {
     print_about(SKIP_OUTSIDE_FILE, entry.name);
@@ -60,7 +60,7 @@ bool extract_entry(const theme_file& theme, output_tree* tree,
   }
   const char* target_path = select_output_path(output_path);
   if (target != tree_result::done) {
-    return report_output(target, target_path, entry.name);
+    return report_output(target, output, target_path, entry.name);
   }
   return save_theme_block(theme, entry.offset, entry.size, buffer, &output,
                           target_path, entry.name);
@@ -84,7 +84,7 @@ const patch_redirect* find_patch_redirect(const char* output_path) {
 const char* select_output_path(const char* output_path) {
   const patch_redirect* redirect = find_patch_redirect(output_path);
   if (redirect == nullptr) return output_path;
-  fputs(redirect->notice, stdout);
+  print_text(redirect->notice);
   return redirect->patch_path;
 }
 
@@ -93,8 +93,8 @@ phase_result extract_entries(const theme_file& theme, output_tree* tree,
   // Checked first, so a damaged count cannot send the loop over billions of
   // records of garbage.
   if (!theme_table_fits(theme, file_count)) {
-    fputs(TABLE_DOES_NOT_FIT, stdout);
-    fputs(FILES_WITH_ERRORS, stdout);
+    print_text(TABLE_DOES_NOT_FIT);
+    print_text(FILES_WITH_ERRORS);
     return phase_result::had_errors;
   }
   bool clean = true;
@@ -114,6 +114,6 @@ phase_result extract_entries(const theme_file& theme, output_tree* tree,
     }
     first += count;
   }
-  fputs(clean ? FILES_OK : FILES_WITH_ERRORS, stdout);
+  print_text(clean ? FILES_OK : FILES_WITH_ERRORS);
   return clean ? phase_result::ok : phase_result::had_errors;
 }

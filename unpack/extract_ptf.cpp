@@ -13,7 +13,7 @@ bool write_ptf_image(const theme_file& theme, output_tree* tree,
   staged_output output;
   tree_result target =
       stage_output(tree, name, stage_mode::check_name, &output);
-  if (output_refused(target)) return report_output(target, name, name);
+  if (output_refused(target)) return report_output(target, output, name, name);
   // Computed in 64 bits: a body length near 2^32 must not wrap to a short
   // image.
   uint64_t image_length = static_cast<uint64_t>(body_length) + PTF_HEADER_SIZE;
@@ -21,7 +21,9 @@ bool write_ptf_image(const theme_file& theme, output_tree* tree,
     print_about(SKIP_OUTSIDE_FILE, name);
     return false;
   }
-  if (target != tree_result::done) return report_output(target, name, name);
+  if (target != tree_result::done) {
+    return report_output(target, output, name, name);
+  }
   return save_theme_block(theme, 0, image_length, buffer, &output, name, name);
 }
 
@@ -40,6 +42,6 @@ phase_result extract_ptf(const theme_file& theme, output_tree* tree,
       write_ptf_image(theme, tree, buffer, body_length, name.c_str());
   fclose(theme.stream);
   if (!written) return phase_result::had_errors;
-  fputs(PTF_OK, stdout);
+  print_text(PTF_OK);
   return phase_result::ok;
 }

@@ -1,7 +1,5 @@
 #include "unpack/messages.h"
 
-#include <cstdio>
-
 #include "text/utf8.h"
 
 namespace {
@@ -63,6 +61,26 @@ std::string shown_name(const char* name) {
   return shown;
 }
 
+std::string fill_message(const char* format,
+                         std::initializer_list<std::string> values) {
+  std::string text;
+  const std::string* next = values.begin();
+  for (const char* p = format; *p != '\0'; ++p) {
+    if (p[0] == '%' && p[1] == 's' && next != values.end()) {
+      text += *next++;
+      ++p;
+    } else {
+      text += *p;
+    }
+  }
+  return text;
+}
+
 void print_about(const char* format, const char* name) {
-  printf(format, shown_name(name).c_str());
+  print_text(fill_message(format, {shown_name(name)}));
+}
+
+void print_about_because(const char* format, const char* name,
+                         const std::string& reason) {
+  print_text(fill_message(format, {shown_name(name), reason}));
 }

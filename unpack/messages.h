@@ -3,6 +3,7 @@
 #ifndef THEMEUNPACK_UNPACK_MESSAGES_H
 #define THEMEUNPACK_UNPACK_MESSAGES_H
 
+#include <initializer_list>
 #include <string>
 
 constexpr const char* METADATA_OK = "Metadata unpacked OK.\n";
@@ -11,7 +12,11 @@ constexpr const char* FILES_WITH_ERRORS = "Files unpacked with errors.\n";
 constexpr const char* TABLE_DOES_NOT_FIT =
     "File table does not fit in the theme file.\n";
 constexpr const char* PTF_OK = "PTF unpacked OK.\n";
-constexpr const char* CANNOT_READ_THEME = "Cannot read the theme file.\n";
+// %s: why, in the system's words.
+constexpr const char* CANNOT_READ_THEME = "Cannot read the theme file: %s.\n";
+// Why, where a read found the end of the theme file before the bytes it
+// wanted: the file was cut short after it was recognised.
+constexpr const char* THEME_ENDED_EARLY_REASON = "unexpected end of file";
 
 // %s: the stored entry name, or the name of the file the tool writes.
 constexpr const char* SKIP_OUTSIDE_DIRECTORY =
@@ -25,8 +30,14 @@ constexpr const char* SKIP_THEME_FILE =
 // Printed by Windows builds only.
 constexpr const char* SKIP_NOT_ON_WINDOWS =
     "Skipping %s: its name cannot be used on Windows.\n";
-// %s: the path as opened.
-constexpr const char* CANNOT_WRITE = "Cannot write %s.\n";
+// %s: the path as opened, then why, in the system's words.
+constexpr const char* CANNOT_WRITE = "Cannot write %s: %s.\n";
+
+// Prints `text` on standard output as it stands, in one call. Every line the
+// tool prints goes through here: on a Windows console it is shown as UTF-16,
+// so a name shows as stored whatever the console's code page; anywhere else
+// the bytes are written as they are.
+void print_text(const std::string& text);
 
 // Prints `format` with `name` in place of its %s, with every control shown as
 // "\x" and two hex digits per byte: the bytes below 0x20 and 0x7F, the bytes
@@ -36,7 +47,20 @@ constexpr const char* CANNOT_WRITE = "Cannot write %s.\n";
 // a terminal shows or turn a line around.
 void print_about(const char* format, const char* name);
 
+// Prints `format` with `name` shown as print_about shows it in place of its
+// first %s and `reason` in place of its second.
+void print_about_because(const char* format, const char* name,
+                         const std::string& reason);
+
 // `name` as print_about shows it.
 std::string shown_name(const char* name);
+
+// `format` with each %s in turn replaced by the next of `values`.
+std::string fill_message(const char* format,
+                         std::initializer_list<std::string> values);
+
+// The system's own words for the error code `error` (errno, or a Windows
+// error code), without a closing full stop or line break.
+std::string system_reason(int error);
 
 #endif

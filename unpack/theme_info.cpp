@@ -46,7 +46,7 @@ phase_result write_theme_info(const theme_file& theme, output_tree* tree,
   tree_result target =
       stage_output(tree, THEME_INFO_FILE, stage_mode::check_name, &output);
   bool refused = output_refused(target);
-  if (refused) report_output(target, THEME_INFO_FILE, THEME_INFO_FILE);
+  if (refused) report_output(target, output, THEME_INFO_FILE, THEME_INFO_FILE);
 
   // The report is made whole in memory and written in one piece; the fields
   // are read even when it cannot be written, since file_count is needed all
@@ -59,9 +59,9 @@ phase_result write_theme_info(const theme_file& theme, output_tree* tree,
     target = append_output(&output, report.data(), report.size());
   }
   if (target == tree_result::done) target = publish_output(&output);
-  if (!report_output(target, THEME_INFO_FILE, THEME_INFO_FILE)) {
+  if (!report_output(target, output, THEME_INFO_FILE, THEME_INFO_FILE)) {
     return phase_result::had_errors;
   }
-  fputs(METADATA_OK, stdout);
+  print_text(METADATA_OK);
   return phase_result::ok;
 }
