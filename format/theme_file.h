@@ -138,6 +138,10 @@ bool theme_range_fits(const theme_file& theme, uint64_t offset,
 bool read_theme_bytes(const theme_file& theme, uint64_t offset, void* bytes,
                       size_t length);
 
+// The platform's handle of the open theme file (a file descriptor, or a
+// Windows HANDLE), for a copy the system makes from it.
+intptr_t theme_file_handle(const theme_file& theme);
+
 // Where the theme file lies on its volume, so that nothing is ever written
 // over it. Returns false when that cannot be learnt.
 bool theme_file_identity(const theme_file& theme, uint64_t* device,

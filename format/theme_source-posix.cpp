@@ -57,6 +57,10 @@ bool read_theme_bytes(const theme_file& theme, uint64_t offset, void* bytes,
   return true;
 }
 
+intptr_t theme_file_handle(const theme_file& theme) {
+  return fileno(theme.stream);
+}
+
 bool theme_file_identity(const theme_file& theme, uint64_t* device,
                          uint64_t* inode) {
   struct stat status;

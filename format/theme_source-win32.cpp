@@ -103,6 +103,10 @@ bool read_theme_bytes(const theme_file& theme, uint64_t offset, void* bytes,
   return true;
 }
 
+intptr_t theme_file_handle(const theme_file& theme) {
+  return reinterpret_cast<intptr_t>(handle_of(theme.stream));
+}
+
 bool theme_file_identity(const theme_file& theme, uint64_t* device,
                          uint64_t* inode) {
   BY_HANDLE_FILE_INFORMATION info;

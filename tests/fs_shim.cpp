@@ -20,13 +20,21 @@
 //   SHIM_PLANT_AT_TEMPORARY=path: just before the tool first creates a file
 //     under a temporary name, a hard link to `path` is planted at that name.
 //   SHIM_CUT_FILE=path, SHIM_CUT_AT=N: just before the first read whose range
-//     holds byte N, the file at `path` is cut short to N bytes.
+//     holds byte N, the file at `path` is cut short to N bytes. A copy the
+//     kernel makes (copy_file_range, sendfile) reads too.
+//   SHIM_NO_COPY_FILE_RANGE=1: copy_file_range is refused (EXDEV), as across
+//     file systems.
+//   SHIM_NO_SENDFILE=1: sendfile is refused (EINVAL), as where the kernel
+//     does not send from file to file.
+//   SHIM_COPY_MOST=N: each kernel copy copies at most N bytes, as a call may.
+// A kernel copy into a file the tool created counts as a write to it.
 // The plain and the 64-bit names of each call are defined separately here, so
 // the headers must not rename one into the other.
 #undef _FILE_OFFSET_BITS
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/types.h>
@@ -315,13 +323,63 @@ ssize_t pread64(int file, void* data, size_t size, off64_t offset) {
       file, data, size, offset);
 }
 
-ssize_t write(int file, const void* data, size_t size) {
-  if (file > STDERR_FILENO) count_call();
+// Counts a write to a file the tool created, and kills the tool at the
+// SHIM_KILL_AT_WRITE-th.
+void count_write(int file) {
   if (file >= 0 && file < MAX_TRACKED && state.created[file] &&
       ++state.writes == env_number("SHIM_KILL_AT_WRITE")) {
     kill(getpid(), SIGKILL);
   }
+}
+
+ssize_t write(int file, const void* data, size_t size) {
+  if (file > STDERR_FILENO) count_call();
+  count_write(file);
   return next<ssize_t (*)(int, const void*, size_t)>("write")(file, data, size);
+}
+
+// What every kernel copy into `file` of `size` bytes read at `offset` goes
+// through first; false when the copy is refused, with errno set.
+bool before_copy(const char* refusal, int error, int file, off_t offset,
+                 size_t* size) {
+  count_call();
+  if (env_number(refusal) != 0) {
+    errno = error;
+    return false;
+  }
+  long most = env_number("SHIM_COPY_MOST");
+  if (most > 0 && *size > static_cast<size_t>(most)) {
+    *size = static_cast<size_t>(most);
+  }
+  cut_before_read(offset, *size);
+  count_write(file);
+  return true;
+}
+
+ssize_t copy_file_range(int source, off64_t* source_offset, int file,
+                        off64_t* file_offset, size_t size, unsigned int flags) {
+  off_t from = source_offset != nullptr ? static_cast<off_t>(*source_offset)
+                                        : lseek(source, 0, SEEK_CUR);
+  if (!before_copy("SHIM_NO_COPY_FILE_RANGE", EXDEV, file, from, &size)) {
+    return -1;
+  }
+  return next<ssize_t (*)(int, off64_t*, int, off64_t*, size_t, unsigned int)>(
+      "copy_file_range")(source, source_offset, file, file_offset, size, flags);
+}
+
+ssize_t sendfile(int file, int source, off_t* offset, size_t size) {
+  off_t from = offset != nullptr ? *offset : lseek(source, 0, SEEK_CUR);
+  if (!before_copy("SHIM_NO_SENDFILE", EINVAL, file, from, &size)) return -1;
+  return next<ssize_t (*)(int, int, off_t*, size_t)>("sendfile")(file, source,
+                                                                 offset, size);
+}
+
+ssize_t sendfile64(int file, int source, off64_t* offset, size_t size) {
+  off_t from = offset != nullptr ? static_cast<off_t>(*offset)
+                                 : lseek(source, 0, SEEK_CUR);
+  if (!before_copy("SHIM_NO_SENDFILE", EINVAL, file, from, &size)) return -1;
+  return next<ssize_t (*)(int, int, off64_t*, size_t)>("sendfile64")(
+      file, source, offset, size);
 }
 
 int close(int file) {

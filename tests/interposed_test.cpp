@@ -69,6 +69,13 @@ const write_route WRITE_ROUTES[] = {
     {"no unnamed files, no hard links, no refusing rename",
      {"SHIM_NO_UNNAMED=1", "SHIM_NO_LINK=1", "SHIM_NO_NOREPLACE=1"},
      true},
+    // The ways the bytes get there: by copy_file_range on every route above;
+    // by sendfile where that is refused, as across file systems; through the
+    // tool's own buffer where both are.
+    {"copied by sendfile", {"SHIM_NO_COPY_FILE_RANGE=1"}, false},
+    {"copied through the buffer",
+     {"SHIM_NO_COPY_FILE_RANGE=1", "SHIM_NO_SENDFILE=1"},
+     false},
 };
 
 std::vector<std::string> route_environment(const write_route& route,
@@ -256,8 +263,11 @@ TEST(Interposed, RunKilledMidWriteLeavesNoPartialFile) {
       ASSERT_EQ(mkdir((scratch / "theme_ctf").c_str(), 0755), 0);
       write_file(scratch / "theme_ctf/old", "from an earlier run");
       run_options options;
+      // Kernel copies of at most 32 KiB, so that a file takes many writes
+      // on every route.
       options.environment = route_environment(
-          route, {"SHIM_KILL_AT_WRITE=" + std::to_string(kill_at)});
+          route, {"SHIM_KILL_AT_WRITE=" + std::to_string(kill_at),
+                  "SHIM_COPY_MOST=32768"});
       run_result run = run_tool(scratch.path(), {"theme.ctf"}, options);
       for (const auto& [path, contents] :
            snapshot_tree(scratch / "theme_ctf")) {

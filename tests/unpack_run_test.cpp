@@ -5,9 +5,13 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <map>
+#include <string>
 
 #include "format/theme_file.h"
 #include "tests/test_support.h"
+#include "tests/unpack_oracle.h"
+#include "tools/file_tree.h"
 #include "tools/theme_builder.h"
 
 namespace {
@@ -527,6 +531,41 @@ TEST_F(UnpackRun, EntryLargerThanTheAddressSpaceLimitIsUnpackedWhole) {
   EXPECT_EQ(read_file(scratch_ / "theme_ctf/small"), "fits");
 }
 #endif
+
+// A theme file on another file system than its outputs (tmpfs, the outputs on
+// the test folder's): the kernel will not copy_file_range across them, and
+// every file still arrives exact, as the oracle reads the bytes.
+TEST(FileSystemsWithoutHardLinks, ThemeFileOnAnotherFileSystemIsCopiedExactly) {
+  if (tool_launcher() != nullptr) GTEST_SKIP() << "for the Linux build";
+  scratch_directory outputs;
+  struct stat shm {};
+  struct stat here {};
+  if (stat("/dev/shm", &shm) != 0 || !S_ISDIR(shm.st_mode) ||
+      access("/dev/shm", W_OK) != 0 ||
+      stat(outputs.path().c_str(), &here) != 0 || shm.st_dev == here.st_dev) {
+    GTEST_SKIP() << "no writable tmpfs at /dev/shm apart from the test folder";
+  }
+  theme_blueprint blueprint;
+  blueprint.ptf_body = std::string(70000, 'p');
+  blueprint.files = {{"/big", std::string(3 * 1024 * 1024 + 7, 'b')},
+                     {"/vsh/module/paf.prx", "patch"},
+                     {"/empty", ""}};
+  std::string bytes = build_theme(blueprint).bytes;
+  char pattern[] = "/dev/shm/themeunpack-test-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  std::string theme = std::string(pattern) + "/theme.ctf";
+  write_file(theme, bytes);
+  run_result run = run_tool(outputs.path(), {theme});
+  remove_tree(pattern);
+  EXPECT_EQ(run.output,
+            "Metadata unpacked OK.\nUnpacking paf.prx patch...\n"
+            "Files unpacked OK.\nPTF unpacked OK.\nFinished OK!\n");
+  std::map<std::string, std::string> files;
+  for (const auto& [path, contents] : snapshot_tree(outputs / "theme_ctf")) {
+    if (contents != DIRECTORY_MARK) files[path] = contents;
+  }
+  EXPECT_TRUE(files == expected_contents(bytes));
+}
 
 // On file systems that have no hard links (FAT and exFAT, here through FUSE on
 // an image file) every file is written all the same, first and over an

@@ -7,10 +7,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <limits>
 #include <string>
 
 #include "tree/output_tree.h"
@@ -19,6 +21,7 @@
 #if defined(__linux__)
 #include <linux/openat2.h>
 #include <sys/random.h>
+#include <sys/sendfile.h>
 #include <sys/syscall.h>
 #endif
 
@@ -341,6 +344,51 @@ tree_failure name_temporary(output_tree* tree, int file, int directory,
   return rename_into_place(tree, directory, temporary, name);
 }
 
+#if defined(__linux__)
+// The most one call of either kernel copy is asked for: sendfile copies at
+// most this much at once anyway.
+constexpr size_t KERNEL_COPY_CALL_MAX = 0x7ffff000;
+
+enum class kernel_copy { copy_file_range, sendfile };
+
+// An answer that says the kernel will not copy between these two files this
+// way at all: across file systems, a file system without the call, an older
+// kernel, or a filter that forbids it.
+bool refuses_the_copy(int error) {
+  return error == EXDEV || error == EINVAL || error == EOPNOTSUPP ||
+         error == ENOSYS || error == EPERM;
+}
+
+ssize_t copy_once(kernel_copy route, int file, int source, off_t* position,
+                  size_t size) {
+  if (route == kernel_copy::copy_file_range) {
+    return copy_file_range(source, position, file, nullptr, size, 0);
+  }
+  return sendfile(file, source, position, size);
+}
+
+// Copies with `route` until all `length` bytes are copied, the source ends or
+// a call fails; returns how many it copied. `refused` tells whether the
+// kernel refused the route itself.
+uint64_t copy_with(kernel_copy route, int file, int source, uint64_t offset,
+                   uint64_t length, bool* refused) {
+  constexpr uint64_t MAX_POSITION = std::numeric_limits<off_t>::max();
+  uint64_t copied = 0;
+  while (copied < length && offset + copied <= MAX_POSITION) {
+    auto position = static_cast<off_t>(offset + copied);
+    auto piece = static_cast<size_t>(
+        std::min<uint64_t>(length - copied, KERNEL_COPY_CALL_MAX));
+    // A call may copy fewer bytes than asked; the next continues from there.
+    ssize_t got = copy_once(route, file, source, &position, piece);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) *refused = refuses_the_copy(errno);
+    if (got <= 0) break;
+    copied += static_cast<uint64_t>(got);
+  }
+  return copied;
+}
+#endif
+
 // Whether an unnamed file can be given a name here is learnt once, before the
 // first one is written: an empty one is linked at a temporary name and removed
 // again. Where that fails, every file is made under a temporary name instead.
@@ -437,6 +485,38 @@ tree_result create_output_file(staged_output* output) {
   }
   output->file = file;
   return tree_result::done;
+}
+
+// On Linux the kernel copies without the bytes passing through the process:
+// copy_file_range, which also shares or clones blocks where the file system
+// can; where it is refused for this pair of files (across file systems, say),
+// sendfile. Whatever stops either is for the caller's own copy to meet.
+uint64_t copy_output_bytes(output_tree* tree, native_handle file,
+                           native_handle source, uint64_t offset,
+                           uint64_t length) {
+#if defined(__linux__)
+  uint64_t copied = 0;
+  for (kernel_copy route :
+       {kernel_copy::copy_file_range, kernel_copy::sendfile}) {
+    bool* offered = route == kernel_copy::copy_file_range
+                        ? &tree->copy_file_range_offered
+                        : &tree->sendfile_offered;
+    if (!*offered) continue;
+    bool refused = false;
+    copied += copy_with(route, descriptor(file), descriptor(source),
+                        offset + copied, length - copied, &refused);
+    if (!refused) break;
+    *offered = false;
+  }
+  return copied;
+#else
+  (void)tree;
+  (void)file;
+  (void)source;
+  (void)offset;
+  (void)length;
+  return 0;
+#endif
 }
 
 int write_output_bytes(native_handle file, const void* bytes, size_t size) {

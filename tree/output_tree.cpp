@@ -119,6 +119,12 @@ tree_result append_output(staged_output* output, const void* bytes,
   return tree_result::done;
 }
 
+uint64_t copy_into_output(staged_output* output, native_handle source,
+                          uint64_t offset, uint64_t length) {
+  if (ensure_output_file(output) != tree_result::done) return 0;
+  return copy_output_bytes(output->tree, output->file, source, offset, length);
+}
+
 tree_result publish_output(staged_output* output) {
   tree_result ready = ensure_output_file(output);
   if (ready != tree_result::done) return ready;

@@ -40,6 +40,9 @@ struct output_tree {
   ability unnamed_files = ability::unknown;  // made without a name, then linked
   bool link_descriptors = true;  // such a file is linked by its descriptor
   bool rename_noreplace = true;  // a rename can refuse to replace
+  // The kernel copies from file to file: by copy_file_range, else sendfile.
+  bool copy_file_range_offered = true;
+  bool sendfile_offered = true;
 };
 
 enum class tree_result {
@@ -112,6 +115,15 @@ tree_result stage_output(output_tree* tree, const char* path, stage_mode mode,
 // why.
 tree_result append_output(staged_output* output, const void* bytes,
                           size_t size);
+
+// Copies up to `length` bytes at `offset` of the open file `source` into the
+// staged output, in the kernel where the system offers such a copy, and
+// returns how many it copied. The rest, all of it where no such copy is
+// offered, or from where the source ended or a call failed, is the caller's
+// to append: a short source or a failed write is then met, and reported,
+// exactly as without the copy. What the system refuses is learnt once.
+uint64_t copy_into_output(staged_output* output, native_handle source,
+                          uint64_t offset, uint64_t length);
 
 // Names the complete output: what stood at its name is replaced now, or left
 // as it was when anything fails.

@@ -41,6 +41,13 @@ int directory_in_the_way_error();
 // temporary name. On cannot_write, output->error says why.
 tree_result create_output_file(staged_output* output);
 
+// Copies up to `length` bytes at `offset` of `source` to the end of `file` in
+// the kernel, as copy_into_output says; 0 where the platform offers no such
+// copy.
+uint64_t copy_output_bytes(output_tree* tree, native_handle file,
+                           native_handle source, uint64_t offset,
+                           uint64_t length);
+
 // Writes all `size` bytes to `file`; the system's error code when any could
 // not be written, else 0.
 int write_output_bytes(native_handle file, const void* bytes, size_t size);

@@ -36,7 +36,11 @@ bool report_output(tree_result result, const staged_output& output,
 bool save_theme_block(const theme_file& theme, uint64_t offset, uint64_t length,
                       const copy_buffer& buffer, staged_output* output,
                       const char* path, const char* name) {
-  for (uint64_t copied = 0; copied < length;) {
+  // The system copies what it can; the buffer takes over from where it
+  // stopped, and finds out why.
+  uint64_t copied =
+      copy_into_output(output, theme_file_handle(theme), offset, length);
+  while (copied < length) {
     auto piece =
         static_cast<size_t>(std::min<uint64_t>(buffer.size, length - copied));
     if (!read_theme_bytes(theme, offset + copied, buffer.bytes, piece)) {

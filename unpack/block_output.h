@@ -39,8 +39,9 @@ bool output_refused(tree_result result);
 bool report_output(tree_result result, const staged_output& output,
                    const char* path, const char* name);
 
-// Copies the `length` bytes at `offset` of the theme file into `output`
-// through `buffer`, publishes it, and reports as report_output does. A read
+// Copies the `length` bytes at `offset` of the theme file into `output`, in
+// the kernel where the system can and through `buffer` where it cannot,
+// publishes it, and reports as report_output does. A read
 // that comes up short (the theme file cut short meanwhile, an I/O error) is
 // reported as data outside the theme file, and the output is not published.
 bool save_theme_block(const theme_file& theme, uint64_t offset, uint64_t length,
