@@ -7,9 +7,11 @@
 // baseline against itself says how much of that ratio is noise.
 //
 //   themeunpack_bench <data directory> [--rounds N] [--baseline FILE]
-//                     [--also FILE ...] [profile ...]
+//                     [--also FILE ...] [--outputs DIR] [profile ...]
 // --also adds another themeunpack binary to the same rounds, as for a sweep of
 // build settings; ratios are still taken to GNU tar and to the baseline.
+// --outputs makes every run write into DIR instead, which may lie on another
+// file system than the data (the data on tmpfs, the outputs on disk).
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -59,7 +61,8 @@ struct measurement {
 
 struct bench_setup {
   std::string data;     // where the .ctf and .tar files are
-  std::string scratch;  // where each run writes, on the same filesystem
+  std::string scratch;  // where each run writes: by default on the same
+                        // file system
   std::vector<bench_tool> tools;
 };
 
@@ -328,7 +331,7 @@ bool bench_profile_runs(const bench_setup& setup, const std::string& profile,
   fprintf(
       why.empty() ? stdout : stderr,
       "usage: %s <data directory> [--rounds N] [--baseline FILE] [--also FILE] "
-      "[profile ...]\n",
+      "[--outputs DIR] [profile ...]\n",
       program);
   exit(why.empty() ? 0 : 2);
 }
@@ -364,6 +367,7 @@ int main(int argc, char** argv) {
   setup.tools.push_back({"themeunpack", THEMEUNPACK_EXECUTABLE});
   int rounds = DEFAULT_ROUNDS;
   std::vector<std::string> profiles;
+  std::string outputs;
   for (int i = 2; i < argc; ++i) {
     bool has_value = i + 1 < argc;
     if (strcmp(argv[i], "--rounds") == 0 && has_value) {
@@ -377,6 +381,8 @@ int main(int argc, char** argv) {
       std::string label = argv[++i];
       std::replace(label.begin(), label.end(), '/', '_');
       setup.tools.push_back({label, argv[i]});
+    } else if (strcmp(argv[i], "--outputs") == 0 && has_value) {
+      outputs = argv[++i];
     } else if (find_bench_profile(argv[i]) != nullptr) {
       profiles.push_back(argv[i]);
     } else {
@@ -397,7 +403,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   setup.data = resolved;
-  setup.scratch = setup.data + "/scratch";
+  setup.scratch = outputs.empty() ? setup.data + "/scratch" : outputs;
   mkdir(setup.scratch.c_str(), 0755);
 
   for (const std::string& profile : profiles) {
