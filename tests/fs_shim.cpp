@@ -10,13 +10,15 @@
 //   SHIM_KILL_AT_WRITE=N: the N-th write to a file the tool created kills it
 //     with SIGKILL before any byte of it is written.
 //   SHIM_NO_UNNAMED=1: files without a name (O_TMPFILE) cannot be made, as on
-//     a file system that does not offer them.
+//     a file system that does not offer them (EOPNOTSUPP), or with the errno
+//     SHIM_UNNAMED_ERROR (EPERM or EACCES, as a container's seccomp filter).
 //   SHIM_NO_EMPTY_PATH=1: a descriptor cannot be linked itself (AT_EMPTY_PATH),
 //     as for a user without the privilege on older kernels.
 //   SHIM_NO_PROC=1: nothing can be linked through /proc, nor found there, as
 //     where it is not mounted.
 //   SHIM_NO_LINK=1: no hard link can be made at all (EPERM), as on FAT.
-//   SHIM_NO_NOREPLACE=1: a rename cannot be told not to replace (EINVAL).
+//   SHIM_NO_NOREPLACE=1: a rename cannot be told not to replace (EINVAL, or
+//     the errno SHIM_NOREPLACE_ERROR: EPERM, as FUSE FAT16 answers).
 //   SHIM_PLANT_AT_TEMPORARY=path: just before the tool first creates a file
 //     under a temporary name, a hard link to `path` is planted at that name.
 //   SHIM_CUT_FILE=path, SHIM_CUT_AT=N: just before the first read whose range
@@ -148,7 +150,8 @@ bool refuse_unnamed(int flags) {
   if ((flags & O_TMPFILE) != O_TMPFILE || env_number("SHIM_NO_UNNAMED") == 0) {
     return false;
   }
-  errno = EOPNOTSUPP;
+  long error = env_number("SHIM_UNNAMED_ERROR");
+  errno = error != 0 ? static_cast<int>(error) : EOPNOTSUPP;
   return true;
 }
 
@@ -279,7 +282,8 @@ int renameat2(int from_directory, const char* from, int to_directory,
               const char* to, unsigned int flags) {
   count_call();
   if (flags != 0 && env_number("SHIM_NO_NOREPLACE") != 0) {
-    errno = EINVAL;
+    long error = env_number("SHIM_NOREPLACE_ERROR");
+    errno = error != 0 ? static_cast<int>(error) : EINVAL;
     return -1;
   }
   return next<int (*)(int, const char*, int, const char*, unsigned int)>(

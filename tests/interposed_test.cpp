@@ -62,12 +62,24 @@ const write_route WRITE_ROUTES[] = {
      {"SHIM_NO_EMPTY_PATH=1", "SHIM_NO_PROC=1"},
      true},
     {"no unnamed files", {"SHIM_NO_UNNAMED=1"}, true},
+    // A filter refusing O_TMPFILE answers as a directory nobody may write to.
+    {"unnamed files refused with EPERM",
+     {"SHIM_NO_UNNAMED=1", "SHIM_UNNAMED_ERROR=1"},
+     true},
+    {"unnamed files refused with EACCES",
+     {"SHIM_NO_UNNAMED=1", "SHIM_UNNAMED_ERROR=13"},
+     true},
     {"no hard links", {"SHIM_NO_LINK=1"}, true},
     {"no unnamed files, no hard links (FAT)",
      {"SHIM_NO_UNNAMED=1", "SHIM_NO_LINK=1"},
      true},
     {"no unnamed files, no hard links, no refusing rename",
      {"SHIM_NO_UNNAMED=1", "SHIM_NO_LINK=1", "SHIM_NO_NOREPLACE=1"},
+     true},
+    {"no unnamed files, no hard links, refusing rename refused with EPERM "
+     "(FUSE FAT16)",
+     {"SHIM_NO_UNNAMED=1", "SHIM_NO_LINK=1", "SHIM_NO_NOREPLACE=1",
+      "SHIM_NOREPLACE_ERROR=1"},
      true},
     // The ways the bytes get there: by copy_file_range on every route above;
     // by sendfile where that is refused, as across file systems; through the

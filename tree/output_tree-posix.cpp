@@ -210,6 +210,13 @@ std::string temporary_name() {
   return name;
 }
 
+// True when `directory` was removed meanwhile (by another process): a call
+// that failed in it says nothing of what the system offers.
+bool directory_removed(int directory) {
+  struct stat status;
+  return fstat(directory, &status) != 0 || status.st_nlink == 0;
+}
+
 // Links the unnamed file `file` into `directory` as `name`; fails when
 // anything already stands there. Linking the descriptor itself is cheaper but
 // may need a privilege; the process's own view of its descriptors is the
@@ -220,6 +227,11 @@ bool link_unnamed(output_tree* tree, int file, int directory,
   if (tree->link_descriptors) {
     if (linkat(file, "", directory, name, AT_EMPTY_PATH) == 0) return true;
     if (errno != ENOENT && errno != EPERM) return false;
+    // ENOENT is also the answer in a directory removed meanwhile.
+    if (directory_removed(directory)) {
+      errno = ENOENT;
+      return false;
+    }
     tree->link_descriptors = false;
   }
 #endif
@@ -247,8 +259,10 @@ int create_temporary(int directory, std::string* name) {
     int file = openat(directory, name->c_str(),
                       O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                       OUTPUT_FILE_MODE);
-    if (file >= 0 || errno != EEXIST) return file;
+    if (file >= 0) return file;
+    if (errno != EEXIST) break;
   }
+  name->clear();
   return -1;
 }
 
@@ -259,7 +273,10 @@ int create_unnamed(output_tree* tree, int directory) {
   if (tree->unnamed_files == ability::no) return -1;
   int file = openat(directory, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC,
                     OUTPUT_FILE_MODE);
-  if (file < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
+  // These answers say the call is not offered here at all; EPERM and EACCES
+  // may say so too (a filter), or that this directory cannot be written to.
+  if (file < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL ||
+                   errno == ENOSYS)) {
     tree->unnamed_files = ability::no;
   }
   return file;
@@ -303,12 +320,18 @@ tree_failure rename_into_place(output_tree* tree, int directory,
                   RENAME_NOREPLACE) == 0) {
       return {tree_result::done, 0};
     }
-    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) {
-      if (errno == EEXIST)
-        return replace_with(*tree, directory, temporary, name);
-      return drop_temporary(directory, temporary, errno);
+    int error = errno;
+    if (error == EEXIST) return replace_with(*tree, directory, temporary, name);
+    if (error != EINVAL && error != ENOSYS && error != EOPNOTSUPP &&
+        error != EPERM) {
+      return drop_temporary(directory, temporary, error);
     }
-    tree->rename_noreplace = false;
+    // The flag refused (by the file system, or a filter), or a name the file
+    // system cannot hold: a plain rename after a look at the name tells
+    // which, and only the first is learnt.
+    tree_failure placed = replace_with(*tree, directory, temporary, name);
+    if (placed.result == tree_result::done) tree->rename_noreplace = false;
+    return placed;
   }
 #endif
   return replace_with(*tree, directory, temporary, name);
@@ -389,24 +412,37 @@ uint64_t copy_with(kernel_copy route, int file, int source, uint64_t offset,
 }
 #endif
 
-// Whether an unnamed file can be given a name here is learnt once, before the
-// first one is written: an empty one is linked at a temporary name and removed
-// again. Where that fails, every file is made under a temporary name instead.
-bool unnamed_files_work(output_tree* tree, int directory) {
-  if (tree->unnamed_files != ability::unknown) {
-    return tree->unnamed_files == ability::yes;
-  }
+// Makes the file of an output while the run does not yet know whether
+// unnamed files can be made and named here, and learns it: an empty one is
+// made, linked at a temporary name and removed again. Where none can be made,
+// or named, the output is made under a temporary name. Only what says the
+// system will not do it is learnt: a failure in a directory removed
+// meanwhile, or one nobody may write to, concerns this output alone.
+int create_first_file(output_tree* tree, int directory,
+                      std::string* temporary) {
   int probe = create_unnamed(tree, directory);
-  std::string temporary;
-  bool linked =
-      probe >= 0 && link_temporary(tree, probe, directory, &temporary);
-  if (linked) unlinkat(directory, temporary.c_str(), 0);
-  // Where no unnamed file could be made at all, create_unnamed has said why.
-  if (probe >= 0) {
-    close(probe);
-    tree->unnamed_files = linked ? ability::yes : ability::no;
+  if (probe < 0) {
+    int refused = errno;
+    int file = create_temporary(directory, temporary);
+    // A named file could be made where the unnamed one was refused with
+    // EPERM or EACCES: the call itself is refused.
+    if (file >= 0 && (refused == EPERM || refused == EACCES)) {
+      tree->unnamed_files = ability::no;
+    }
+    return file;
   }
-  return linked;
+  std::string probe_name;
+  bool linked = link_temporary(tree, probe, directory, &probe_name);
+  int link_error = errno;
+  if (linked) unlinkat(directory, probe_name.c_str(), 0);
+  close(probe);
+  if (!linked && directory_removed(directory)) {
+    errno = link_error;
+    return -1;
+  }
+  tree->unnamed_files = linked ? ability::yes : ability::no;
+  return linked ? create_unnamed(tree, directory)
+                : create_temporary(directory, temporary);
 }
 
 // Whether names can be looked up in `directory`: a handle that needs no read
@@ -473,12 +509,17 @@ tree_result create_output_file(staged_output* output) {
   output_tree* tree = output->tree;
   int directory = descriptor(output->directory);
   int file = -1;
-  if (unnamed_files_work(tree, directory)) {
-    file = create_unnamed(tree, directory);
-  } else if (tree->unnamed_files == ability::no) {
-    file = create_temporary(directory, &output->temporary);
+  switch (tree->unnamed_files) {
+    case ability::yes:
+      file = create_unnamed(tree, directory);
+      break;
+    case ability::no:
+      file = create_temporary(directory, &output->temporary);
+      break;
+    case ability::unknown:
+      file = create_first_file(tree, directory, &output->temporary);
+      break;
   }
-  // Where the probe could make no file at all, errno is still its own.
   if (file < 0) {
     output->error = errno;
     return tree_result::cannot_write;
