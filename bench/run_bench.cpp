@@ -255,8 +255,9 @@ void print_table(const bench_setup& setup, const std::string& profile,
   printf("\n### %s (%zu rounds)\n\n", profile.c_str(), runs.at("tar").size());
   printf(
       "| tool | median wall ms (min-max) | median ratio to GNU tar | "
-      "median ratio to baseline | user ms | sys ms | peak RSS MiB |\n"
-      "|---|---|---|---|---|---|---|\n");
+      "median ratio to bsdtar | median ratio to baseline | user ms | sys ms | "
+      "peak RSS MiB |\n"
+      "|---|---|---|---|---|---|---|---|\n");
   for (const bench_tool& tool : setup.tools) {
     const std::vector<measurement>& own = runs.at(tool.label);
     std::vector<double> wall, user, system;
@@ -267,11 +268,12 @@ void print_table(const bench_setup& setup, const std::string& profile,
       system.push_back(run.system * 1000);
       rss = std::max(rss, run.max_rss_kib);
     }
-    printf("| %s | %.1f (%.1f-%.1f) | %s | %s | %.1f | %.1f | %.1f |\n",
+    printf("| %s | %.1f (%.1f-%.1f) | %s | %s | %s | %.1f | %.1f | %.1f |\n",
            tool.label.c_str(), median(wall),
            *std::min_element(wall.begin(), wall.end()),
            *std::max_element(wall.begin(), wall.end()),
            median_ratio(runs, tool.label, "tar").c_str(),
+           median_ratio(runs, tool.label, "bsdtar").c_str(),
            median_ratio(runs, tool.label, "baseline").c_str(), median(user),
            median(system), static_cast<double>(rss) / 1024.0);
   }
