@@ -155,104 +155,124 @@ void plant(planted kind, const std::string& path, const std::string& outside) {
   }
 }
 
+// The environments of runs on every write route the shim can force; under a
+// launcher (Wine), the plain run alone.
+std::vector<std::vector<std::string>> every_route() {
+  if (tool_launcher() != nullptr) return {{}};
+  std::vector<std::vector<std::string>> routes;
+  for (const write_route& route : WRITE_ROUTES) {
+    routes.push_back(route_environment(route));
+  }
+  return routes;
+}
+
 // Whatever stands at an output path, the tool never writes through it: a file,
 // a FIFO or a socket is replaced by a new file of the running user (a FIFO
 // never opened, so the run cannot hang), a link is refused and a directory
-// reported.
+// reported; on every write route.
 TEST_F(HostileTree, PlantedThingsAreReplacedOrRefusedNeverWrittenThrough) {
   const planted kinds[] = {planted::hard_link, planted::fifo,
                            planted::socket,    planted::other_users_file,
                            planted::link,      planted::directory};
   make_standard_theme();
-  for (planted kind : kinds) {
-    if (kind == planted::other_users_file && getuid() != 0) continue;
-    for (const target_case& target : TARGETS) {
-      SCOPED_TRACE(std::string(target.path) + ", planted kind " +
-                   std::to_string(static_cast<int>(kind)));
-      scratch_directory scratch;
-      std::string outside_file = outside_ / "file";
-      write_file(outside_file, OUTSIDE_CONTENTS);
-      write_file(scratch / "theme.ctf", theme_.bytes);
-      for (const char* directory :
-           {"theme_ctf", "theme_ctf/d", "theme_ctf/patch-only"}) {
-        ASSERT_EQ(mkdir((scratch / directory).c_str(), 0755), 0);
-      }
-      std::string at = scratch / (std::string("theme_ctf/") + target.path);
-      plant(kind, at, outside_file);
-
-      run_options options;
-      options.umask = 022;
-      running_tool tool = start_tool(scratch.path(), {"theme.ctf"}, options);
-      bool ended = tool_ended_within(tool, 20000);
-      if (!ended) kill(tool.pid, SIGKILL);
-      run_result run = finish_tool(tool);
-      ASSERT_TRUE(ended) << "the run hung";
-
-      EXPECT_EQ(read_file(outside_file), OUTSIDE_CONTENTS);
-      tree expected = standard_tree();
-      std::string line;
-      if (kind == planted::link) {
-        line = std::string("Skipping ") + target.name +
-               ": its path goes through a symbolic link.\n";
-        expected[target.path] = "<symlink>";
-        // A refused entry leaves no trace: not even its own directories.
-        if (std::string(target.path) == "patch-only/paf.prx.patch") {
-          expected.erase("vsh");
-          expected.erase("vsh/module");
+  for (const std::vector<std::string>& route : every_route())
+    for (planted kind : kinds) {
+      if (kind == planted::other_users_file && getuid() != 0) continue;
+      for (const target_case& target : TARGETS) {
+        SCOPED_TRACE(std::string(target.path) + ", planted kind " +
+                     std::to_string(static_cast<int>(kind)) + ", " +
+                     (route.size() > 1 ? route.back() : "default route"));
+        scratch_directory scratch;
+        std::string outside_file = outside_ / "file";
+        write_file(outside_file, OUTSIDE_CONTENTS);
+        write_file(scratch / "theme.ctf", theme_.bytes);
+        for (const char* directory :
+             {"theme_ctf", "theme_ctf/d", "theme_ctf/patch-only"}) {
+          ASSERT_EQ(mkdir((scratch / directory).c_str(), 0755), 0);
         }
-      } else if (kind == planted::directory) {
-        line = std::string("Cannot write ") + target.written + ": " +
-               reason_for(EISDIR) + ".\n";
-        expected[target.path] = DIRECTORY_MARK;
-      }
-      bool refused = !line.empty();
-      EXPECT_EQ(run.output, standard_output(refused ? &target : nullptr, line));
-      EXPECT_EQ(run.status, refused ? 255 : 0);
-      EXPECT_EQ(snapshot_tree(scratch / "theme_ctf"), expected);
-      struct stat status;
-      ASSERT_EQ(lstat(at.c_str(), &status), 0);
-      if (!refused) {
-        EXPECT_EQ(status.st_uid, getuid());
-        EXPECT_EQ(status.st_mode & 07777, 0644u);
-        EXPECT_EQ(status.st_nlink, 1u);
+        std::string at = scratch / (std::string("theme_ctf/") + target.path);
+        plant(kind, at, outside_file);
+
+        run_options options;
+        options.umask = 022;
+        options.environment = route;
+        running_tool tool = start_tool(scratch.path(), {"theme.ctf"}, options);
+        bool ended = tool_ended_within(tool, 20000);
+        if (!ended) kill(tool.pid, SIGKILL);
+        run_result run = finish_tool(tool);
+        ASSERT_TRUE(ended) << "the run hung";
+
+        EXPECT_EQ(read_file(outside_file), OUTSIDE_CONTENTS);
+        tree expected = standard_tree();
+        std::string line;
+        if (kind == planted::link) {
+          line = std::string("Skipping ") + target.name +
+                 ": its path goes through a symbolic link.\n";
+          expected[target.path] = "<symlink>";
+          // A refused entry leaves no trace: not even its own directories.
+          if (std::string(target.path) == "patch-only/paf.prx.patch") {
+            expected.erase("vsh");
+            expected.erase("vsh/module");
+          }
+        } else if (kind == planted::directory) {
+          line = std::string("Cannot write ") + target.written + ": " +
+                 reason_for(EISDIR) + ".\n";
+          expected[target.path] = DIRECTORY_MARK;
+        }
+        bool refused = !line.empty();
+        EXPECT_EQ(run.output,
+                  standard_output(refused ? &target : nullptr, line));
+        EXPECT_EQ(run.status, refused ? 255 : 0);
+        EXPECT_EQ(snapshot_tree(scratch / "theme_ctf"), expected);
+        struct stat status;
+        ASSERT_EQ(lstat(at.c_str(), &status), 0);
+        if (!refused) {
+          EXPECT_EQ(status.st_uid, getuid());
+          EXPECT_EQ(status.st_mode & 07777, 0644u);
+          EXPECT_EQ(status.st_nlink, 1u);
+        }
       }
     }
-  }
 }
 
 // The theme file itself at an output path, found there through the theme
-// directory, small or copied in many pieces: never overwritten or removed.
+// directory, small or copied in many pieces: never overwritten or removed, on
+// any write route.
 TEST_F(HostileTree, TheThemeFileIsNeverAnOutput) {
-  for (uint64_t size : {uint64_t{40}, uint64_t{(1u << 20) + 7}}) {
-    scratch_directory scratch;
-    ASSERT_EQ(mkdir((scratch / "a_ctf").c_str(), 0755), 0);
-    ASSERT_EQ(mkdir((scratch / "a_ptf").c_str(), 0755), 0);
-    theme_blueprint blueprint;
-    blueprint.ptf_body = std::string(size, 'p');
-    blueprint.files = {{"/a.ctf", std::string(size, 'e')}, {"/other", "o"}};
-    std::string bytes = build_theme(blueprint).bytes;
-    write_file(scratch / "a_ctf/a.ctf", bytes);
-    write_file(scratch / "a_ptf/a.ptf", bytes);
+  for (const std::vector<std::string>& route : every_route())
+    for (uint64_t size : {uint64_t{40}, uint64_t{(1u << 20) + 7}}) {
+      SCOPED_TRACE(route.size() > 1 ? route.back() : "default route");
+      run_options options;
+      options.environment = route;
+      scratch_directory scratch;
+      ASSERT_EQ(mkdir((scratch / "a_ctf").c_str(), 0755), 0);
+      ASSERT_EQ(mkdir((scratch / "a_ptf").c_str(), 0755), 0);
+      theme_blueprint blueprint;
+      blueprint.ptf_body = std::string(size, 'p');
+      blueprint.files = {{"/a.ctf", std::string(size, 'e')}, {"/other", "o"}};
+      std::string bytes = build_theme(blueprint).bytes;
+      write_file(scratch / "a_ctf/a.ctf", bytes);
+      write_file(scratch / "a_ptf/a.ptf", bytes);
 
-    run_result run = run_tool(scratch.path(), {"a_ctf/a.ctf"});
-    EXPECT_EQ(run.output,
-              "Metadata unpacked OK.\n"
-              "Skipping /a.ctf: it would overwrite the theme file.\n"
-              "Files unpacked with errors.\n"
-              "PTF unpacked OK.\n"
-              "Finished with errors.\n");
-    EXPECT_EQ(run.status, 255);
-    EXPECT_TRUE(read_file(scratch / "a_ctf/a.ctf") == bytes);
+      run_result run = run_tool(scratch.path(), {"a_ctf/a.ctf"}, options);
+      EXPECT_EQ(run.output,
+                "Metadata unpacked OK.\n"
+                "Skipping /a.ctf: it would overwrite the theme file.\n"
+                "Files unpacked with errors.\n"
+                "PTF unpacked OK.\n"
+                "Finished with errors.\n");
+      EXPECT_EQ(run.status, 255);
+      EXPECT_TRUE(read_file(scratch / "a_ctf/a.ctf") == bytes);
 
-    run = run_tool(scratch.path(), {"a_ptf/a.ptf"});
-    EXPECT_EQ(run.output,
-              "Metadata unpacked OK.\n"
-              "Files unpacked OK.\n"
-              "Skipping a.ptf: it would overwrite the theme file.\n"
-              "Finished with errors.\n");
-    EXPECT_EQ(run.status, 255);
-    EXPECT_TRUE(read_file(scratch / "a_ptf/a.ptf") == bytes);
-  }
+      run = run_tool(scratch.path(), {"a_ptf/a.ptf"}, options);
+      EXPECT_EQ(run.output,
+                "Metadata unpacked OK.\n"
+                "Files unpacked OK.\n"
+                "Skipping a.ptf: it would overwrite the theme file.\n"
+                "Finished with errors.\n");
+      EXPECT_EQ(run.status, 255);
+      EXPECT_TRUE(read_file(scratch / "a_ptf/a.ptf") == bytes);
+    }
 }
 
 // Stored names are shown with their control bytes escaped, so a name cannot
@@ -312,6 +332,15 @@ TEST(ShownName, EscapesEveryControlAndNothingElse) {
        "\\xc2\\x9b1"},
       {"\xe2\x80", "\xe2\\x80"},           // cut before its last byte
       {"\xe0\x82\x9b", "\xe0\\x82\\x9b"},  // an overlong form is no sequence
+      // An overlong four-byte form and a lead byte before a non-continuation
+      // hide no C1 byte.
+      {"\xf0\x80\x82\x9b", "\xf0\\x80\\x82\\x9b"},
+      {"\xe2\xc2\x9b", "\xe2\\xc2\\x9b"},
+      // The edges of four-byte forms: U+10000 and U+10FFFF are text, beyond
+      // is none; a surrogate is no sequence either.
+      {"\xf0\x90\x80\x80\xf4\x8f\xbf\xbf", "\xf0\x90\x80\x80\xf4\x8f\xbf\xbf"},
+      {"\xf4\x90\x80\x80", "\xf4\\x90\\x80\\x80"},
+      {"\xed\xa0\x80", "\xed\xa0\\x80"},
       {"\xe6\x97\xa5\xf0\x9f\x98\x80", "\xe6\x97\xa5\xf0\x9f\x98\x80"},
   };
   for (const auto& row : rows) {

@@ -1,6 +1,7 @@
-// Failures injected from outside: a per-file write limit at every byte count
-// across a theme's output, and directories blocked by files. Each must be
-// reported, end the run with status 255, and leave no file with wrong contents.
+// Failures injected from outside: a per-file write limit at sampled byte
+// counts across a theme's output, and directories blocked by files. Each must
+// be reported, end the run with status 255, and leave no file with wrong
+// contents.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -20,7 +21,7 @@ struct output_file {
   std::string notice;  // printed before the write, if any
 };
 
-TEST(InjectedFailure, WriteLimitAtEveryByteCount) {
+TEST(InjectedFailure, WriteLimitAtSampledByteCounts) {
   theme_blueprint blueprint;
   blueprint.ptf_body = std::string(150, 'p');
   blueprint.files = {{"/empty", ""},
@@ -40,10 +41,17 @@ TEST(InjectedFailure, WriteLimitAtEveryByteCount) {
   const std::string image = built.bytes.substr(0, PTF_HEADER_SIZE + 150);
 
   // From no byte at all to past the largest file (the PTF image, written last),
-  // into a fresh theme directory and over the files of an earlier run, which a
-  // failed rewrite must leave byte for byte.
-  for (rlim_t pass = 0; pass < 2 * (image.size() + 2); ++pass) {
-    rlim_t limit = pass / 2;
+  // at each output's size and its neighbours, the powers of two and a seeded
+  // handful: into a fresh theme directory and over the files of an earlier
+  // run, which a failed rewrite must leave byte for byte.
+  std::vector<uint64_t> edges = {report.size(), image.size()};
+  for (const output_file& file : files) edges.push_back(file.contents.size());
+  std::vector<rlim_t> limits;
+  for (uint64_t limit : sampled_points(image.size() + 1, edges)) {
+    limits.push_back(static_cast<rlim_t>(limit));
+  }
+  for (size_t pass = 0; pass < 2 * limits.size(); ++pass) {
+    rlim_t limit = limits[pass / 2];
     bool over_earlier_run = pass % 2 == 1;
     scratch_directory scratch;
     write_file(scratch / "theme.ctf", built.bytes);

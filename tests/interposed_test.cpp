@@ -18,10 +18,6 @@
 
 namespace {
 
-std::string preload() {
-  return std::string("LD_PRELOAD=") + THEMEUNPACK_FS_SHIM;
-}
-
 bool exists(const std::string& path) {
   struct stat status;
   return lstat(path.c_str(), &status) == 0;
@@ -43,58 +39,6 @@ std::string wrong_contents(const std::string& theme_bytes,
     if (meant == expected.end() || meant->second != contents) return path;
   }
   return "";
-}
-
-// The ways the tool can give a complete file its name, each forced by what
-// the shim refuses, and whether a run killed mid-write may leave a file under
-// a temporary name on it.
-struct write_route {
-  const char* name;
-  std::vector<std::string> refused;
-  bool temporary_may_remain;
-};
-
-const write_route WRITE_ROUTES[] = {
-    {"unnamed files linked by descriptor", {}, false},
-    {"unnamed files linked through /proc", {"SHIM_NO_EMPTY_PATH=1"}, false},
-    {"unnamed files linked by descriptor, no /proc", {"SHIM_NO_PROC=1"}, false},
-    {"unnamed files that cannot be linked",
-     {"SHIM_NO_EMPTY_PATH=1", "SHIM_NO_PROC=1"},
-     true},
-    {"no unnamed files", {"SHIM_NO_UNNAMED=1"}, true},
-    // A filter refusing O_TMPFILE answers as a directory nobody may write to.
-    {"unnamed files refused with EPERM",
-     {"SHIM_NO_UNNAMED=1", "SHIM_UNNAMED_ERROR=1"},
-     true},
-    {"unnamed files refused with EACCES",
-     {"SHIM_NO_UNNAMED=1", "SHIM_UNNAMED_ERROR=13"},
-     true},
-    {"no hard links", {"SHIM_NO_LINK=1"}, true},
-    {"no unnamed files, no hard links (FAT)",
-     {"SHIM_NO_UNNAMED=1", "SHIM_NO_LINK=1"},
-     true},
-    {"no unnamed files, no hard links, no refusing rename",
-     {"SHIM_NO_UNNAMED=1", "SHIM_NO_LINK=1", "SHIM_NO_NOREPLACE=1"},
-     true},
-    {"no unnamed files, no hard links, refusing rename refused with EPERM "
-     "(FUSE FAT16)",
-     {"SHIM_NO_UNNAMED=1", "SHIM_NO_LINK=1", "SHIM_NO_NOREPLACE=1",
-      "SHIM_NOREPLACE_ERROR=1"},
-     true},
-    // The ways the bytes get there: by copy_file_range on every route above;
-    // by sendfile where that is refused, as across file systems; through the
-    // tool's own buffer where both are.
-    {"copied by sendfile", {"SHIM_NO_COPY_FILE_RANGE=1"}, false},
-    {"copied through the buffer",
-     {"SHIM_NO_COPY_FILE_RANGE=1", "SHIM_NO_SENDFILE=1"},
-     false},
-};
-
-std::vector<std::string> route_environment(const write_route& route,
-                                           std::vector<std::string> more = {}) {
-  more.push_back(preload());
-  more.insert(more.end(), route.refused.begin(), route.refused.end());
-  return more;
 }
 
 bool is_temporary(const std::string& path) {

@@ -15,6 +15,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <random>
+#include <set>
 #include <sstream>
 #include <stdexcept>
 
@@ -272,6 +274,69 @@ std::string read_file(const std::string& path) {
   std::string contents;
   read_whole_file(path, &contents);
   return contents;
+}
+
+std::string preload() {
+  return std::string("LD_PRELOAD=") + THEMEUNPACK_FS_SHIM;
+}
+
+const std::vector<write_route> WRITE_ROUTES = {
+    {"unnamed files linked by descriptor", {}, false},
+    {"unnamed files linked through /proc", {"SHIM_NO_EMPTY_PATH=1"}, false},
+    {"unnamed files linked by descriptor, no /proc", {"SHIM_NO_PROC=1"}, false},
+    {"unnamed files that cannot be linked",
+     {"SHIM_NO_EMPTY_PATH=1", "SHIM_NO_PROC=1"},
+     true},
+    {"no unnamed files", {"SHIM_NO_UNNAMED=1"}, true},
+    // A filter refusing O_TMPFILE answers as a directory nobody may write to.
+    {"unnamed files refused with EPERM",
+     {"SHIM_NO_UNNAMED=1", "SHIM_UNNAMED_ERROR=1"},
+     true},
+    {"unnamed files refused with EACCES",
+     {"SHIM_NO_UNNAMED=1", "SHIM_UNNAMED_ERROR=13"},
+     true},
+    {"no hard links", {"SHIM_NO_LINK=1"}, true},
+    {"no unnamed files, no hard links (FAT)",
+     {"SHIM_NO_UNNAMED=1", "SHIM_NO_LINK=1"},
+     true},
+    {"no unnamed files, no hard links, no refusing rename",
+     {"SHIM_NO_UNNAMED=1", "SHIM_NO_LINK=1", "SHIM_NO_NOREPLACE=1"},
+     true},
+    {"no unnamed files, no hard links, refusing rename refused with EPERM "
+     "(FUSE FAT16)",
+     {"SHIM_NO_UNNAMED=1", "SHIM_NO_LINK=1", "SHIM_NO_NOREPLACE=1",
+      "SHIM_NOREPLACE_ERROR=1"},
+     true},
+    // The ways the bytes get there: by copy_file_range on every route above;
+    // by sendfile where that is refused, as across file systems; through the
+    // tool's own buffer where both are.
+    {"copied by sendfile", {"SHIM_NO_COPY_FILE_RANGE=1"}, false},
+    {"copied through the buffer",
+     {"SHIM_NO_COPY_FILE_RANGE=1", "SHIM_NO_SENDFILE=1"},
+     false},
+};
+
+std::vector<std::string> route_environment(const write_route& route,
+                                           std::vector<std::string> more) {
+  more.push_back(preload());
+  more.insert(more.end(), route.refused.begin(), route.refused.end());
+  return more;
+}
+
+std::vector<uint64_t> sampled_points(uint64_t end,
+                                     const std::vector<uint64_t>& edges) {
+  constexpr int DRAWN = 8;
+  constexpr uint64_t SEED = 20261209;
+  std::set<uint64_t> points = {0, end};
+  for (uint64_t edge : edges) {
+    for (uint64_t point : {edge - 1, edge, edge + 1}) {
+      if (point <= end) points.insert(point);
+    }
+  }
+  for (uint64_t power = 1; power <= end; power *= 2) points.insert(power);
+  std::mt19937_64 draw(SEED);
+  for (int i = 0; i < DRAWN; ++i) points.insert(draw() % (end + 1));
+  return {points.begin(), points.end()};
 }
 
 std::string reason_for(int error) {

@@ -99,6 +99,29 @@ constexpr const char* DIRECTORY_MARK = "<dir>";
 // The tree a clean run over `theme_bytes` leaves in a fresh directory.
 tree reference_tree(const std::string& theme_bytes);
 
+// "LD_PRELOAD=" and the file-system shim (tests/fs_shim.cpp).
+std::string preload();
+
+// The ways the tool can give a complete file its name, and get its bytes
+// there, each forced by what the shim refuses, and whether a run killed
+// mid-write may leave a file under a temporary name on it.
+struct write_route {
+  const char* name;
+  std::vector<std::string> refused;
+  bool temporary_may_remain;
+};
+extern const std::vector<write_route> WRITE_ROUTES;
+
+// The environment of a run on `route`: `more`, the shim and its refusals.
+std::vector<std::string> route_environment(const write_route& route,
+                                           std::vector<std::string> more = {});
+
+// Points to sample a sweep over 0 .. `end` at, in order: 0 and `end`, each
+// of `edges` and its neighbours, the powers of two, and a handful drawn from
+// a fixed seed, so every run samples the same points.
+std::vector<uint64_t> sampled_points(uint64_t end,
+                                     const std::vector<uint64_t>& edges);
+
 // The reason the tool under test gives for the POSIX error `error`: the C
 // library's words, or under Wine the words of Wine's messages for the error
 // Windows reports in its place.

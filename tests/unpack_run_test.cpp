@@ -318,6 +318,34 @@ TEST_F(UnpackRun, SkipsDataOutsideTheFileButMakesItsDirectories) {
   EXPECT_EQ(written(), expected);
 }
 
+// Directories are made with mode 0777 and files with 0666, less the umask:
+// with none, every bit stays.
+TEST_F(UnpackRun, ModesAreThoseOfNewFilesLessTheUmask) {
+  if (tool_launcher() != nullptr) GTEST_SKIP() << "Windows files have no modes";
+  theme_blueprint blueprint;
+  blueprint.files = {{"/d/sub/f", "file"}, {"/vsh/module/paf.prx", "patch"}};
+  make_theme(blueprint);
+  for (mode_t umask_value : {mode_t{0}, mode_t{022}, mode_t{077}}) {
+    SCOPED_TRACE("umask " + std::to_string(umask_value));
+    remove_tree(in_theme_directory(""));
+    run_options options;
+    options.umask = umask_value;
+    ASSERT_EQ(unpack(options).status, 0);
+    for (const char* directory :
+         {"", "patch-only", "d", "d/sub", "vsh/module"}) {
+      struct stat status {};
+      ASSERT_EQ(stat(in_theme_directory(directory).c_str(), &status), 0);
+      EXPECT_EQ(status.st_mode & 07777, 0777 & ~umask_value) << directory;
+    }
+    for (const char* file : {"d/sub/f", "patch-only/paf.prx.patch",
+                             "theme info.txt", "theme.ptf"}) {
+      struct stat status {};
+      ASSERT_EQ(stat(in_theme_directory(file).c_str(), &status), 0);
+      EXPECT_EQ(status.st_mode & 07777, 0666 & ~umask_value) << file;
+    }
+  }
+}
+
 TEST_F(UnpackRun, TargetsThatCannotBeCreatedAreReported) {
   theme_blueprint blueprint;
   blueprint.files = {{"/a", "file a"},

@@ -33,6 +33,8 @@ TEST(WindowsNames, RefusesWhatWindowsCannotHold) {
                            "./CON",
                            "./con .txt",
                            "./LpT9.x",
+                           "./COM0",
+                           "./lpt0.txt",
                            "./CONIN$",
                            "./conout$.log",
                            "./trail.",
