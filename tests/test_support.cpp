@@ -20,7 +20,9 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "tests/unpack_oracle.h"
 #include "tools/file_tree.h"
+#include "tools/theme_builder.h"
 
 namespace {
 
@@ -358,13 +360,20 @@ std::string reason_for(int error) {
   }
 }
 
-tree reference_tree(const std::string& theme_bytes) {
-  scratch_directory reference;
-  write_file(reference / "theme.ctf", theme_bytes);
-  if (run_tool(reference.path(), {"theme.ctf"}).status != 0) {
-    throw std::runtime_error("the reference run failed");
+tree expected_tree(const theme_blueprint& blueprint) {
+  tree expected;
+  for (const auto& [path, contents] :
+       expected_contents(build_theme(blueprint).bytes)) {
+    expected[path] = contents;
   }
-  return snapshot_tree(reference / "theme_ctf");
+  expected["patch-only"] = DIRECTORY_MARK;
+  for (const packed_file& file : blueprint.files) {
+    for (size_t slash = file.name.find('/', 1); slash != std::string::npos;
+         slash = file.name.find('/', slash + 1)) {
+      expected[file.name.substr(1, slash - 1)] = DIRECTORY_MARK;
+    }
+  }
+  return expected;
 }
 
 void write_file(const std::string& path, const std::string& contents) {

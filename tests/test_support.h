@@ -96,8 +96,12 @@ using tree = std::map<std::string, std::string>;
 tree snapshot_tree(const std::string& root);
 constexpr const char* DIRECTORY_MARK = "<dir>";
 
-// The tree a clean run over `theme_bytes` leaves in a fresh directory.
-tree reference_tree(const std::string& theme_bytes);
+struct theme_blueprint;
+
+// The theme directory a clean run over `blueprint` leaves, worked out without
+// the tool: every file as the oracle reads the bytes (tests/unpack_oracle.h),
+// "patch-only", and every directory on the way to a stored name.
+tree expected_tree(const theme_blueprint& blueprint);
 
 // "LD_PRELOAD=" and the file-system shim (tests/fs_shim.cpp).
 std::string preload();
