@@ -147,6 +147,7 @@ int run_unpacker(const char* argument, bool beside_theme_file) {
     opened = open_output_tree(path.c_str(), PATCH_DIRECTORY, theme_identity,
                               &tree, &error);
   }
+  if (opened) protect_every_spelling(&tree, argument);
   if (!opened) {
     print_about_because(CANNOT_CREATE_DIRECTORY, directory.c_str(),
                         system_reason(error));

@@ -647,6 +647,17 @@ TEST(FileSystemsWithoutHardLinks, GetEveryFile) {
     tree after_first = snapshot_tree(mounted + "/theme_ctf");
     run_result second = run_tool(mounted, {"theme.ctf"});
     tree after_second = snapshot_tree(mounted + "/theme_ctf");
+    // The theme file inside its own theme directory and an entry naming it in
+    // another case: on these file systems that is the theme file, whatever
+    // identity FUSE gives each spelling.
+    ASSERT_EQ(mkdir((mounted + "/t_ctf").c_str(), 0755), 0);
+    theme_blueprint aliasing;
+    aliasing.files = {{"/T.CTF", "the entry's bytes"}, {"/other", "o"}};
+    std::string aliasing_bytes = build_theme(aliasing).bytes;
+    write_file(mounted + "/t_ctf/t.ctf", aliasing_bytes);
+    run_result aliased = run_tool(mounted, {"t_ctf/t.ctf"});
+    std::string theme_after = read_file(mounted + "/t_ctf/t.ctf");
+    std::string other_after = read_file(mounted + "/t_ctf/other");
     EXPECT_EQ(
         system(("fusermount -u " + mounted + " > /dev/null 2>&1").c_str()), 0)
         << "cannot unmount " << mounted;
@@ -661,6 +672,13 @@ TEST(FileSystemsWithoutHardLinks, GetEveryFile) {
     EXPECT_TRUE(after_first == expected);
     EXPECT_EQ(second.output, first.output);
     EXPECT_TRUE(after_second == expected);
+    EXPECT_EQ(aliased.output,
+              "Metadata unpacked OK.\n"
+              "Skipping /T.CTF: it would overwrite the theme file.\n"
+              "Files unpacked with errors.\nPTF unpacked OK.\n"
+              "Finished with errors.\n");
+    EXPECT_TRUE(theme_after == aliasing_bytes);
+    EXPECT_EQ(other_after, "o");
   }
 }
 

@@ -4,10 +4,12 @@
 // the process can then link it; elsewhere under a fresh temporary name, which
 // is renamed to the file's own once the file is complete.
 #include <fcntl.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -50,9 +52,39 @@ void close_directory(const output_tree& tree, int directory) {
   if (directory >= 0 && directory != descriptor(tree.root)) close(directory);
 }
 
+bool same_identity(const struct stat& status, const file_identity& identity) {
+  return static_cast<uint64_t>(status.st_dev) == identity.device &&
+         static_cast<uint64_t>(status.st_ino) == identity.inode;
+}
+
 bool is_protected_file(const output_tree& tree, const struct stat& status) {
-  return static_cast<uint64_t>(status.st_dev) == tree.protected_file.device &&
-         static_cast<uint64_t>(status.st_ino) == tree.protected_file.inode;
+  return same_identity(status, tree.protected_file);
+}
+
+// `name` in `directory` is the protected file's name in another case, in the
+// folder that takes it for the same file.
+bool is_protected_spelling(const output_tree& tree, int directory,
+                           const char* name) {
+  if (tree.protected_name.empty() ||
+      strcasecmp(name, tree.protected_name.c_str()) != 0) {
+    return false;
+  }
+  struct stat folder;
+  // A folder that cannot be told apart is taken for the protected one.
+  return fstat(directory, &folder) != 0 ||
+         same_identity(folder, tree.protected_folder);
+}
+
+// `name` with the case of every ASCII letter turned.
+std::string other_case(std::string name) {
+  for (char& c : name) {
+    if (islower(static_cast<unsigned char>(c))) {
+      c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+    } else if (isupper(static_cast<unsigned char>(c))) {
+      c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    }
+  }
+  return name;
 }
 
 tree_failure failed_with(int error) {
@@ -68,7 +100,10 @@ tree_failure check_name(const output_tree& tree, int directory,
     return {tree_result::done, 0};
   }
   if (S_ISLNK(status.st_mode)) return {tree_result::through_link, 0};
-  if (is_protected_file(tree, status)) return {tree_result::protected_file, 0};
+  if (is_protected_file(tree, status) ||
+      is_protected_spelling(tree, directory, name)) {
+    return {tree_result::protected_file, 0};
+  }
   if (S_ISDIR(status.st_mode)) return failed_with(EISDIR);
   return {tree_result::done, 0};
 }
@@ -482,6 +517,25 @@ bool open_output_tree(const char* path, const char* subdirectory,
   tree->protected_file = protected_file;
   mkdirat(root, subdirectory, DIRECTORY_MODE);
   return true;
+}
+
+void protect_every_spelling(output_tree* tree, const char* path) {
+  const char* slash = strrchr(path, '/');
+  std::string folder = slash == nullptr ? "." : std::string(path, slash + 1);
+  std::string name = slash == nullptr ? path : slash + 1;
+  std::string other = other_case(name);
+  struct stat folder_status;
+  struct stat spelt_otherwise;
+  if (other == name || stat(folder.c_str(), &folder_status) != 0 ||
+      fstatat(AT_FDCWD, (folder + "/" + other).c_str(), &spelt_otherwise,
+              AT_SYMLINK_NOFOLLOW) != 0) {
+    return;
+  }
+  // Another file of that spelling beside it is taken for the same: refusing
+  // it is the safe mistake.
+  tree->protected_folder = {static_cast<uint64_t>(folder_status.st_dev),
+                            static_cast<uint64_t>(folder_status.st_ino)};
+  tree->protected_name = name;
 }
 
 void close_output_tree(output_tree* tree) {

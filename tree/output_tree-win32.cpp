@@ -433,6 +433,9 @@ bool open_output_tree(const char* path, const char* subdirectory,
   return true;
 }
 
+// Windows gives a file one index whatever its name is spelt as.
+void protect_every_spelling(output_tree*, const char*) {}
+
 void close_output_tree(output_tree* tree) {
   if (tree->root != NO_HANDLE) CloseHandle(handle_of(tree->root));
   tree->root = NO_HANDLE;

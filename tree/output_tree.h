@@ -36,7 +36,11 @@ enum class ability { unknown, yes, no };
 struct output_tree {
   native_handle root = NO_HANDLE;
   file_identity protected_file;  // never replaced by an output
-  bool resolve_in_one = true;    // the kernel resolves a confined path at once
+  // Where the protected file's folder answers to its name in another case:
+  // that folder, and the name, which no output may take in any case.
+  file_identity protected_folder;
+  std::string protected_name;
+  bool resolve_in_one = true;  // the kernel resolves a confined path at once
   ability unnamed_files = ability::unknown;  // made without a name, then linked
   bool link_descriptors = true;  // such a file is linked by its descriptor
   bool rename_noreplace = true;  // a rename can refuse to replace
@@ -99,6 +103,12 @@ bool open_output_tree(const char* path, const char* subdirectory,
                       int* error);
 
 void close_output_tree(output_tree* tree);
+
+// Also refuses, as the protected file, every spelling of its name in its
+// folder where that folder takes a name in another case for the same file (a
+// FAT card, an exFAT stick): there, through FUSE, each spelling may have an
+// identity of its own. `path` is the protected file's path as it was opened.
+void protect_every_spelling(output_tree* tree, const char* path);
 
 // Makes every directory named in `path` (relative to the theme directory)
 // before its last component.
