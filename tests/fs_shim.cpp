@@ -29,6 +29,9 @@
 //   SHIM_NO_SENDFILE=1: sendfile is refused (EINVAL), as where the kernel
 //     does not send from file to file.
 //   SHIM_COPY_MOST=N: each kernel copy copies at most N bytes, as a call may.
+//   SHIM_RMDIR=path, SHIM_RMDIR_BEFORE_LINKING=name: just before the tool first
+//     links a file at `name`, the (empty) directory at `path` is removed, as
+//     by another process racing it.
 // A kernel copy into a file the tool created counts as a write to it.
 // The plain and the 64-bit names of each call are defined separately here, so
 // the headers must not rename one into the other.
@@ -259,6 +262,14 @@ int fstatat64(int directory, const char* path, struct stat64* status,
 int linkat(int from_directory, const char* from, int to_directory,
            const char* to, int flags) {
   count_call();
+  static bool removed = false;
+  const char* doomed = getenv("SHIM_RMDIR");
+  const char* linking = getenv("SHIM_RMDIR_BEFORE_LINKING");
+  if (!removed && doomed != nullptr && linking != nullptr &&
+      strcmp(to, linking) == 0) {
+    removed = true;
+    syscall(SYS_rmdir, doomed);
+  }
   bool refused =
       env_number("SHIM_NO_LINK") != 0 ||
       ((flags & AT_EMPTY_PATH) != 0 && env_number("SHIM_NO_EMPTY_PATH") != 0) ||

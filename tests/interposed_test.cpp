@@ -324,6 +324,30 @@ TEST(Interposed, ThemeFileCutShortDuringACopy) {
     }
 }
 
+// A directory removed by another process just before a file is linked into
+// it: that file fails, and the run learns nothing from it. Before, the failed
+// link taught the run that descriptors cannot be linked, and without /proc
+// every later file failed.
+TEST(Interposed, ADirectoryRemovedMeanwhileTeachesTheRunNothing) {
+  theme_blueprint blueprint;
+  blueprint.files = {{"/a", "a"}, {"/gone/x", "x"}, {"/b/c", "c"}, {"/d", "d"}};
+  scratch_directory scratch;
+  write_file(scratch / "theme.ctf", build_theme(blueprint).bytes);
+  run_options options;
+  options.environment = {preload(), "SHIM_NO_PROC=1",
+                         "SHIM_RMDIR=" + scratch / "theme_ctf/gone",
+                         "SHIM_RMDIR_BEFORE_LINKING=x"};
+  run_result run = run_tool(scratch.path(), {"theme.ctf"}, options);
+  EXPECT_EQ(run.output, "Metadata unpacked OK.\nCannot write ./gone/x: " +
+                            reason_for(ENOENT) +
+                            ".\nFiles unpacked with errors.\n"
+                            "PTF unpacked OK.\nFinished with errors.\n");
+  tree expected = expected_tree(blueprint);
+  expected.erase("gone");
+  expected.erase("gone/x");
+  EXPECT_EQ(snapshot_tree(scratch / "theme_ctf"), expected);
+}
+
 // A file table cut short during the run, inside the second batch of records:
 // every entry before the first record that cannot be read is still unpacked.
 TEST(Interposed, FileTableCutShortDuringTheRun) {
