@@ -29,6 +29,8 @@
 //   SHIM_NO_SENDFILE=1: sendfile is refused (EINVAL), as where the kernel
 //     does not send from file to file.
 //   SHIM_COPY_MOST=N: each kernel copy copies at most N bytes, as a call may.
+//   SHIM_TEMPORARY_NAMES=path: every temporary name the tool creates a file
+//     at is appended to `path`, a line each.
 //   SHIM_RMDIR=path, SHIM_RMDIR_BEFORE_LINKING=name: just before the tool first
 //     links a file at `name`, the (empty) directory at `path` is removed, as
 //     by another process racing it.
@@ -136,6 +138,19 @@ bool is_temporary_name(const char* path) {
   return strncmp(base, ".themeunpack-", 13) == 0;
 }
 
+// Notes a temporary name the tool is about to create a file at.
+void note_temporary(const char* path, int flags) {
+  const char* report = getenv("SHIM_TEMPORARY_NAMES");
+  if (report == nullptr || (flags & O_CREAT) == 0 || !is_temporary_name(path)) {
+    return;
+  }
+  int file = static_cast<int>(syscall(SYS_openat, AT_FDCWD, report,
+                                      O_WRONLY | O_CREAT | O_APPEND, 0644));
+  syscall(SYS_write, file, path, strlen(path));
+  syscall(SYS_write, file, "\n", 1);
+  syscall(SYS_close, file);
+}
+
 // Plants a hard link to SHIM_PLANT_AT_TEMPORARY where the tool is about to
 // create a file under a temporary name.
 void plant_at_temporary(int directory, const char* path, int flags) {
@@ -165,6 +180,7 @@ int openat(int directory, const char* path, int flags, ...) {
   va_end(arguments);
   count_call();
   if (refuse_unnamed(flags)) return -1;
+  note_temporary(path, flags);
   plant_at_temporary(directory, path, flags);
   return track(next<int (*)(int, const char*, int, mode_t)>("openat")(
                    directory, path, flags, mode),
@@ -178,6 +194,7 @@ int openat64(int directory, const char* path, int flags, ...) {
   va_end(arguments);
   count_call();
   if (refuse_unnamed(flags)) return -1;
+  note_temporary(path, flags);
   plant_at_temporary(directory, path, flags);
   return track(next<int (*)(int, const char*, int, mode_t)>("openat64")(
                    directory, path, flags, mode),

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -322,6 +323,44 @@ TEST(Interposed, ThemeFileCutShortDuringACopy) {
       EXPECT_EQ(written.size(), 4u);
       EXPECT_EQ(written["big"], "from an earlier run");
     }
+}
+
+// Temporary names carry 64 random bits: two runs never make a file at the
+// same one, and their hex digits are spread, so nobody can plant a thing at
+// the next one beforehand.
+TEST(Interposed, TemporaryNamesCannotBePredicted) {
+  theme_blueprint blueprint;
+  for (int i = 0; i < 6; ++i) {
+    blueprint.files.push_back({"/f" + std::to_string(i), "x"});
+  }
+  std::vector<std::string> names;
+  for (int run = 0; run < 2; ++run) {
+    scratch_directory scratch;
+    write_file(scratch / "theme.ctf", build_theme(blueprint).bytes);
+    run_options options;
+    options.environment = {preload(), "SHIM_NO_UNNAMED=1",
+                           "SHIM_TEMPORARY_NAMES=" + scratch / "names"};
+    ASSERT_EQ(run_tool(scratch.path(), {"theme.ctf"}, options).status, 0);
+    std::string listed = read_file(scratch / "names");
+    for (size_t at = 0, end; (end = listed.find('\n', at)) != std::string::npos;
+         at = end + 1) {
+      names.push_back(listed.substr(at, end - at));
+    }
+  }
+  ASSERT_EQ(names.size(), 16u);  // the report, six files and the image, twice
+  std::set<std::string> distinct(names.begin(), names.end());
+  EXPECT_EQ(distinct.size(), names.size());
+  std::set<char> digits;
+  for (const std::string& name : names) {
+    ASSERT_EQ(name.size(), 13u + 16u) << name;
+    EXPECT_EQ(name.compare(0, 13, ".themeunpack-"), 0) << name;
+    for (char c : name.substr(13)) {
+      EXPECT_NE(std::string("0123456789abcdef").find(c), std::string::npos)
+          << name;
+      digits.insert(c);
+    }
+  }
+  EXPECT_GE(digits.size(), 14u);
 }
 
 // A directory removed by another process just before a file is linked into
