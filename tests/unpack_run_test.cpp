@@ -297,8 +297,12 @@ TEST_F(UnpackRun, RefusesPathsLeadingOutside) {
 
 TEST_F(UnpackRun, SkipsDataOutsideTheFileButMakesItsDirectories) {
   theme_blueprint blueprint;
+  // A diverted patch whose end wraps in 32 bits: refused before it is
+  // announced, so a check made in 32 bits, which the read would catch later
+  // with the same message, shows in the announcement.
   blueprint.files = {{"/d/past-end", "", 0, 0xFFFFFFFFu},
                      {"/wraps", "", 0xFFFFFFF0u, 0x20},
+                     {"/vsh/module/paf.prx", "", 0xFFFFFF00u, 0x200},
                      {"/ok", "fine"}};
   make_theme(blueprint);
   make_theme_directory();
@@ -308,13 +312,18 @@ TEST_F(UnpackRun, SkipsDataOutsideTheFileButMakesItsDirectories) {
             "Metadata unpacked OK.\n"
             "Skipping /d/past-end: its data lie outside the theme file.\n"
             "Skipping /wraps: its data lie outside the theme file.\n"
+            "Skipping /vsh/module/paf.prx: its data lie outside the theme "
+            "file.\n"
             "Files unpacked with errors.\n"
             "PTF unpacked OK.\n"
             "Finished with errors.\n");
   EXPECT_EQ(run.status, 255);
-  tree expected = base_tree(SAMPLE_REPORT_HEAD + "Files in theme: 3\n", 0);
-  expected.insert(
-      {{"d", DIRECTORY_MARK}, {"wraps", "left alone"}, {"ok", "fine"}});
+  tree expected = base_tree(SAMPLE_REPORT_HEAD + "Files in theme: 4\n", 0);
+  expected.insert({{"d", DIRECTORY_MARK},
+                   {"vsh", DIRECTORY_MARK},
+                   {"vsh/module", DIRECTORY_MARK},
+                   {"wraps", "left alone"},
+                   {"ok", "fine"}});
   EXPECT_EQ(written(), expected);
 }
 
