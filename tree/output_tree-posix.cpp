@@ -471,7 +471,10 @@ int create_first_file(output_tree* tree, int directory,
   int link_error = errno;
   if (linked) unlinkat(directory, probe_name.c_str(), 0);
   close(probe);
-  if (!linked && directory_removed(directory)) {
+  bool about_this_output = link_error == ENOSPC || link_error == EDQUOT ||
+                           link_error == EIO || link_error == EROFS ||
+                           directory_removed(directory);
+  if (!linked && about_this_output) {
     errno = link_error;
     return -1;
   }
