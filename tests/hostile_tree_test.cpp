@@ -275,6 +275,58 @@ TEST_F(HostileTree, TheThemeFileIsNeverAnOutput) {
     }
 }
 
+// The theme file is known by its device and inode number together: a file of
+// the same inode number on another file system is an ordinary output, and is
+// replaced. Two ext2 images, whose inode numbers are handed out in order, line
+// the numbers up; needs root and loop devices, skipped otherwise.
+TEST_F(HostileTree, AFileWithTheThemeFilesInodeOnAnotherDeviceIsReplaced) {
+  if (tool_launcher() != nullptr) GTEST_SKIP() << "for the Linux build";
+  if (getuid() != 0) GTEST_SKIP() << "mounting an image needs root";
+  std::string themes = scratch_ / "themes";
+  std::string outputs = scratch_ / "outputs";
+  // Unmounted whatever happens, before the scratch directory goes.
+  struct mounts {
+    std::vector<std::string> points;
+    ~mounts() {
+      for (const std::string& point : points) {
+        EXPECT_EQ(system(("umount " + point).c_str()), 0);
+      }
+    }
+  } mounted_here;
+  for (const std::string& mounted : {themes, outputs}) {
+    ASSERT_EQ(mkdir(mounted.c_str(), 0755), 0);
+    std::string command = "truncate -s 8M " + mounted +
+                          ".img && mkfs.ext2 -q " + mounted +
+                          ".img > /dev/null 2>&1 && mount -o loop " + mounted +
+                          ".img " + mounted + " > /dev/null 2>&1";
+    if (system(command.c_str()) != 0) {
+      GTEST_SKIP() << "cannot make and mount an ext2 image";
+    }
+    mounted_here.points.push_back(mounted);
+  }
+  theme_blueprint blueprint;
+  blueprint.files = {{"/x", "the entry's bytes"}};
+  std::string bytes = build_theme(blueprint).bytes;
+  // One directory, then one file on each: the same numbers on both.
+  ASSERT_EQ(mkdir((themes + "/d").c_str(), 0755), 0);
+  write_file(themes + "/d/theme.ctf", bytes);
+  ASSERT_EQ(mkdir((outputs + "/theme_ctf").c_str(), 0755), 0);
+  write_file(outputs + "/theme_ctf/x", "from an earlier run");
+  struct stat theme {};
+  struct stat earlier {};
+  ASSERT_EQ(stat((themes + "/d/theme.ctf").c_str(), &theme), 0);
+  ASSERT_EQ(stat((outputs + "/theme_ctf/x").c_str(), &earlier), 0);
+  if (theme.st_ino != earlier.st_ino) {
+    GTEST_SKIP() << "the inode numbers did not line up";
+  }
+  run_result run = run_tool(outputs, {themes + "/d/theme.ctf"});
+  std::string written = read_file(outputs + "/theme_ctf/x");
+  EXPECT_EQ(run.output,
+            "Metadata unpacked OK.\nFiles unpacked OK.\nPTF unpacked OK.\n"
+            "Finished OK!\n");
+  EXPECT_EQ(written, "the entry's bytes");
+}
+
 // Stored names are shown with their control bytes escaped, so a name cannot
 // print a fake "Finished OK!" over the real last line, or hide the lines after.
 TEST_F(HostileTree, ControlBytesInNamesAreEscapedInMessages) {
