@@ -150,11 +150,13 @@ check-reproducible:
 	tools/check-reproducible.sh
 
 # Fails on C++ that clang-format would change and on trailing whitespace in
-# any committed text file.
+# any text file of the project, committed or not (untracked files too, unless
+# .gitignore leaves them out), so a new file is checked before it is added.
 lint:
 	@tools/ensure-packages.sh clang-format git
-	git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format --dry-run -Werror
-	@if git grep -nI -E '[[:blank:]]+$$'; then \
+	git ls-files -z --cached --others --exclude-standard '*.cpp' '*.h' | \
+	  xargs -0 clang-format --dry-run -Werror
+	@if git grep -nI --untracked -E '[[:blank:]]+$$'; then \
 	  echo "trailing whitespace on the lines above" >&2; exit 1; fi
 
 clean:

@@ -8,9 +8,13 @@
 # and modes and owners are fixed. The builds are made afresh in a temporary
 # folder, so that nothing from an earlier build leaks in.
 set -euo pipefail
-source_dir=$(cd "$(dirname "$0")/.." && pwd)
+source_dir=$(cd "$(dirname "$0")/.." && pwd -P)
 release=$1
 cd "$source_dir"
+if [ "$(git rev-parse --show-toplevel 2>/dev/null)" != "$source_dir" ]; then
+  echo "release: $source_dir is not a git clone; a release is made of a commit of one" >&2
+  exit 1
+fi
 if [ -n "$(git status --porcelain --untracked-files=no)" ]; then
   echo "release: the tree has uncommitted changes; a release is made of a commit" >&2
   exit 1
@@ -22,7 +26,22 @@ export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct)}
 version=$(tools/project-version.sh)
 builds=$(mktemp -d)
 trap 'rm -rf "$builds"' EXIT
-rm -rf "$release"
+# The folder is the release's alone: what an earlier release put there is
+# replaced, and anything else is a reason to stop, never to delete.
+if [ -e "$release" ]; then
+  for existing in "$release"/* "$release"/.[!.]*; do
+    [ -e "$existing" ] || continue
+    case "$(basename "$existing")" in
+      themeunpack_*.deb | themeunpack-*.tar.gz | themeunpack-*-windows-x86_64.zip | SHA256SUMS) ;;
+      *)
+        echo "release: $release holds $(basename "$existing"), which no release made; give an empty or new RELEASE_DIR" >&2
+        exit 1
+        ;;
+    esac
+  done
+  rm -f "$release"/themeunpack_*.deb "$release"/themeunpack-*.tar.gz \
+    "$release"/themeunpack-*-windows-x86_64.zip "$release"/SHA256SUMS
+fi
 mkdir -p "$release"
 release=$(cd "$release" && pwd)
 

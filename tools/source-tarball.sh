@@ -6,7 +6,12 @@
 # gives the same bytes.
 set -euo pipefail
 output=$1
-source_dir=$(cd "$(dirname "$0")/.." && pwd)
+source_dir=$(cd "$(dirname "$0")/.." && pwd -P)
+# An unpacked tarball has no commit to pack.
+if [ "$(git -C "$source_dir" rev-parse --show-toplevel 2>/dev/null)" != "$source_dir" ]; then
+  echo "dist: $source_dir is not a git clone; the source tarball is made from a commit of one" >&2
+  exit 1
+fi
 version=$("$source_dir/tools/project-version.sh")
 epoch=${SOURCE_DATE_EPOCH:-$(git -C "$source_dir" log -1 --format=%ct)}
 stage=$(mktemp -d)
