@@ -160,4 +160,4 @@ lint:
 	  echo "trailing whitespace on the lines above" >&2; exit 1; fi
 
 clean:
-	rm -rf build build-clang build-sanitize build-fuzz build-windows build-release demo release themeunpack-*.tar.gz
+	rm -rf build build-install build-clang build-sanitize build-fuzz build-windows build-release demo release themeunpack-*.tar.gz

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Packs the Windows build into themeunpack-VERSION-windows-x86_64.zip: the
-# stripped executable, the Windows README (naming the version) and the
-# licence, both with CR LF line ends so that Notepad shows them as meant.
+# Packs the Windows build into themeunpack-VERSION-windows-x86_64.zip, all in
+# one folder of that name: the stripped executable, the Windows README
+# (naming the version), the changelog and the licence, the last three with CR
+# LF line ends so that Notepad shows them as meant.
 #   tools/pack-windows.sh <windows build directory> <version>
 # Members are sorted by name, with fixed modes and, where SOURCE_DATE_EPOCH
 # is set, that time, so that a release build gives the same zip every time.
@@ -12,17 +13,22 @@ source_dir=$(cd "$(dirname "$0")/.." && pwd)
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
 
-x86_64-w64-mingw32-strip -o "$stage/themeunpack.exe" "$build/themeunpack.exe"
+folder="themeunpack-$version-windows-x86_64"
+mkdir "$stage/$folder"
+x86_64-w64-mingw32-strip -o "$stage/$folder/themeunpack.exe" "$build/themeunpack.exe"
 sed -e "s/@PROJECT_VERSION@/$version/" -e 's/$/\r/' \
-  "$source_dir/doc/README-windows.txt" > "$stage/README.txt"
-sed 's/$/\r/' "$source_dir/LICENSE" > "$stage/LICENSE.txt"
-chmod 0755 "$stage/themeunpack.exe"
-chmod 0644 "$stage/README.txt" "$stage/LICENSE.txt"
+  "$source_dir/doc/README-windows.txt" > "$stage/$folder/README.txt"
+sed 's/$/\r/' "$source_dir/LICENSE" > "$stage/$folder/LICENSE.txt"
+sed 's/$/\r/' "$source_dir/NEWS.md" > "$stage/$folder/NEWS.txt"
+chmod 0755 "$stage/$folder/themeunpack.exe"
+chmod 0644 "$stage/$folder"/*.txt
 if [ -n "${SOURCE_DATE_EPOCH:-}" ]; then
-  touch -d "@$SOURCE_DATE_EPOCH" "$stage"/*
+  touch -d "@$SOURCE_DATE_EPOCH" "$stage/$folder"/*
 fi
-zip_path="$(cd "$build" && pwd)/themeunpack-$version-windows-x86_64.zip"
+zip_path="$(cd "$build" && pwd)/$folder.zip"
 rm -f "$zip_path"
-# zip keeps local times: UTC, so the builder's time zone does not show.
-(cd "$stage" && TZ=UTC zip -q -X "$zip_path" LICENSE.txt README.txt themeunpack.exe)
+# zip keeps local times: UTC, so the builder's time zone does not show. No
+# entry for the folder itself (-D): its members make it, and carry the dates.
+(cd "$stage" && TZ=UTC zip -q -X -D "$zip_path" "$folder/LICENSE.txt" \
+  "$folder/NEWS.txt" "$folder/README.txt" "$folder/themeunpack.exe")
 echo "made $zip_path"
