@@ -20,6 +20,11 @@ if [ -n "$(git status --porcelain --untracked-files=no)" ]; then
   exit 1
 fi
 
+# The builder's own flags and compilers would change the bytes (or break the
+# Windows build, whose linker takes no -z): a release builds with the
+# project's settings alone.
+unset CFLAGS CXXFLAGS CPPFLAGS LDFLAGS RCFLAGS CC CXX \
+  CMAKE_TOOLCHAIN_FILE CMAKE_C_COMPILER_LAUNCHER CMAKE_CXX_COMPILER_LAUNCHER
 umask 022
 export LC_ALL=C TZ=UTC
 export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct)}
@@ -32,7 +37,8 @@ if [ -e "$release" ]; then
   for existing in "$release"/* "$release"/.[!.]*; do
     [ -e "$existing" ] || continue
     case "$(basename "$existing")" in
-      themeunpack_*.deb | themeunpack-*.tar.gz | themeunpack-*-windows-x86_64.zip | SHA256SUMS) ;;
+      themeunpack_*.deb | themeunpack-*.tar.gz | themeunpack-*-windows-x86_64.zip | \
+        themeunpack-*.buildinfo | SHA256SUMS) ;;
       *)
         echo "release: $release holds $(basename "$existing"), which no release made; give an empty or new RELEASE_DIR" >&2
         exit 1
@@ -40,7 +46,8 @@ if [ -e "$release" ]; then
     esac
   done
   rm -f "$release"/themeunpack_*.deb "$release"/themeunpack-*.tar.gz \
-    "$release"/themeunpack-*-windows-x86_64.zip "$release"/SHA256SUMS
+    "$release"/themeunpack-*-windows-x86_64.zip \
+    "$release"/themeunpack-*.buildinfo "$release"/SHA256SUMS
 fi
 mkdir -p "$release"
 release=$(cd "$release" && pwd)
@@ -57,6 +64,22 @@ cmake --build "$builds/windows"
 tools/pack-windows.sh "$builds/windows" "$version" > /dev/null
 cp "$builds/windows/themeunpack-$version-windows-x86_64.zip" "$release/"
 
-(cd "$release" && sha256sum -- *.deb *.tar.gz *.zip > SHA256SUMS)
+# What the artifacts were built from and with, as Debian's .buildinfo records.
+{
+  echo "Source: themeunpack"
+  echo "Version: $version"
+  echo "Commit: $(git rev-parse HEAD)"
+  echo "Source-Date-Epoch: $SOURCE_DATE_EPOCH"
+  echo "Build-Architecture: $(dpkg --print-architecture)"
+  echo "Environment: LC_ALL=C TZ=UTC umask 022, no CFLAGS CXXFLAGS CPPFLAGS LDFLAGS CC CXX"
+  echo "Tools:"
+  for tool in g++ x86_64-w64-mingw32-g++-posix x86_64-w64-mingw32-ld cmake ninja \
+    dpkg-deb tar gzip; do
+    echo " $tool: $("$tool" --version 2>&1 | head -n 1)"
+  done
+  echo " zip: $(zip -v 2>&1 | sed -n 2p | sed 's/^ *//')"
+} > "$release/themeunpack-$version.buildinfo"
+
+(cd "$release" && sha256sum -- *.deb *.tar.gz *.zip *.buildinfo > SHA256SUMS)
 echo "release $version (SOURCE_DATE_EPOCH=$SOURCE_DATE_EPOCH) in $release:"
 cat "$release/SHA256SUMS"
