@@ -5,7 +5,7 @@ BUILD_PACKAGES := cmake ninja-build g++ libgtest-dev
 JOBS ?= $(shell nproc)
 VERSION := $(shell tools/project-version.sh)
 
-.PHONY: all deps clang-deps build demo test test-clang test-sanitize check-install bench-smoke fuzz-build fuzz-smoke fuzz dist windows test-windows release check-reproducible lint clean
+.PHONY: all deps clang-deps build demo test test-clang test-sanitize check-install bench-smoke fuzz-build fuzz-smoke fuzz dist windows test-windows release check-reproducible check-signing lint clean
 
 all: build
 
@@ -141,9 +141,16 @@ RELEASE_DIR ?= release
 RELEASE_PACKAGES := cmake ninja-build g++ git dpkg dpkg-dev tar gzip zip \
   g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
 
+# SIGN=KEYID also signs SHA256SUMS with that gpg key (SHA256SUMS.asc).
 release:
-	@tools/ensure-packages.sh $(RELEASE_PACKAGES)
-	tools/release.sh $(RELEASE_DIR)
+	@tools/ensure-packages.sh $(RELEASE_PACKAGES) $(if $(SIGN),gnupg)
+	SIGN="$(SIGN)" tools/release.sh $(RELEASE_DIR)
+
+# Signs a SHA256SUMS with a throwaway key and checks that the signature
+# verifies, and fails once SHA256SUMS is changed.
+check-signing:
+	@tools/ensure-packages.sh gnupg
+	tools/check-signing.sh
 
 check-reproducible:
 	@tools/ensure-packages.sh $(RELEASE_PACKAGES) lintian

@@ -38,7 +38,7 @@ if [ -e "$release" ]; then
     [ -e "$existing" ] || continue
     case "$(basename "$existing")" in
       themeunpack_*.deb | themeunpack-*.tar.gz | themeunpack-*-windows-x86_64.zip | \
-        themeunpack-*.buildinfo | SHA256SUMS) ;;
+        themeunpack-*.buildinfo | SHA256SUMS | SHA256SUMS.asc) ;;
       *)
         echo "release: $release holds $(basename "$existing"), which no release made; give an empty or new RELEASE_DIR" >&2
         exit 1
@@ -47,7 +47,8 @@ if [ -e "$release" ]; then
   done
   rm -f "$release"/themeunpack_*.deb "$release"/themeunpack-*.tar.gz \
     "$release"/themeunpack-*-windows-x86_64.zip \
-    "$release"/themeunpack-*.buildinfo "$release"/SHA256SUMS
+    "$release"/themeunpack-*.buildinfo "$release"/SHA256SUMS \
+    "$release"/SHA256SUMS.asc
 fi
 mkdir -p "$release"
 release=$(cd "$release" && pwd)
@@ -81,5 +82,9 @@ cp "$builds/windows/themeunpack-$version-windows-x86_64.zip" "$release/"
 } > "$release/themeunpack-$version.buildinfo"
 
 (cd "$release" && sha256sum -- *.deb *.tar.gz *.zip *.buildinfo > SHA256SUMS)
+# With SIGN set to a key id, SHA256SUMS gets a detached, armoured signature.
+if [ -n "${SIGN:-}" ]; then
+  tools/sign-checksums.sh "$release" "$SIGN"
+fi
 echo "release $version (SOURCE_DATE_EPOCH=$SOURCE_DATE_EPOCH) in $release:"
 cat "$release/SHA256SUMS"
