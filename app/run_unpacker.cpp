@@ -136,7 +136,8 @@ int run_unpacker(const char* argument, bool beside_theme_file) {
   // Writing into the start directory instead would scatter and overwrite the
   // user's files there.
   std::string directory = theme_directory_name(argument);
-  std::string path = theme_directory_path(argument, beside_theme_file);
+  std::string path =
+      beside_theme_file ? theme_folder(argument) + directory : directory;
   output_tree tree;
   file_identity theme_identity;
   int error = 0;

@@ -2,19 +2,20 @@
 
 #include <windows.h>
 
-bool utf16_from_utf8(const std::string& text, std::wstring* wide) {
+namespace {
+
+// `text` as UTF-16 by `flags` of MultiByteToWideChar; false when it cannot be.
+bool convert_utf8(const std::string& text, DWORD flags, std::wstring* wide) {
   wide->clear();
   if (text.empty()) return true;
   auto length = static_cast<int>(text.size());
-  int needed = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(),
-                                   length, nullptr, 0);
+  int needed =
+      MultiByteToWideChar(CP_UTF8, flags, text.data(), length, nullptr, 0);
   if (needed <= 0) return false;
   wide->resize(static_cast<size_t>(needed));
-  return MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), length,
-                             wide->data(), needed) == needed;
+  return MultiByteToWideChar(CP_UTF8, flags, text.data(), length, wide->data(),
+                             needed) == needed;
 }
-
-namespace {
 
 // `path` made absolute by Windows' own rules; empty when it cannot be.
 std::wstring full_path(const std::wstring& path) {
@@ -36,6 +37,16 @@ std::wstring full_path(const std::wstring& path) {
 bool is_separator(wchar_t c) { return c == L'\\' || c == L'/'; }
 
 }  // namespace
+
+bool utf16_from_utf8(const std::string& text, std::wstring* wide) {
+  return convert_utf8(text, MB_ERR_INVALID_CHARS, wide);
+}
+
+std::wstring utf16_shown_from_utf8(const std::string& text) {
+  std::wstring wide;
+  convert_utf8(text, 0, &wide);
+  return wide;
+}
 
 bool long_path_from_utf8(const std::string& path, std::wstring* wide) {
   std::wstring given;

@@ -9,6 +9,9 @@
 // `text` as UTF-16. Returns false when it is not valid UTF-8.
 bool utf16_from_utf8(const std::string& text, std::wstring* wide);
 
+// `text` as UTF-16 for showing it, any byte that is not UTF-8 as U+FFFD.
+std::wstring utf16_shown_from_utf8(const std::string& text);
+
 // `path` as a Windows path in its long form: UTF-16, made absolute, and
 // behind "\\?\" (or "\\?\UNC\"), so that no length limit applies and no
 // component, "aux.x.ctf" say, is taken for a device. Returns false when

@@ -471,10 +471,9 @@ int create_first_file(output_tree* tree, int directory,
   int link_error = errno;
   if (linked) unlinkat(directory, probe_name.c_str(), 0);
   close(probe);
-  bool about_this_output = link_error == ENOSPC || link_error == EDQUOT ||
-                           link_error == EIO || link_error == EROFS ||
-                           directory_removed(directory);
-  if (!linked && about_this_output) {
+  if (!linked &&
+      (link_error == ENOSPC || link_error == EDQUOT || link_error == EIO ||
+       link_error == EROFS || directory_removed(directory))) {
     errno = link_error;
     return -1;
   }

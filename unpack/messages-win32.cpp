@@ -13,21 +13,11 @@
 
 namespace {
 
-// `text` as UTF-16, any byte that is not UTF-8 shown as U+FFFD.
-std::wstring shown_as_utf16(const std::string& text) {
-  if (text.empty()) return {};
-  auto length = static_cast<int>(text.size());
-  int needed = MultiByteToWideChar(CP_UTF8, 0, text.data(), length, nullptr, 0);
-  std::wstring wide(static_cast<size_t>(needed > 0 ? needed : 0), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.data(), length, wide.data(), needed);
-  return wide;
-}
-
 bool write_to_console(const std::string& text) {
   HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
   DWORD mode = 0;
   if (!GetConsoleMode(output, &mode)) return false;
-  std::wstring wide = shown_as_utf16(text);
+  std::wstring wide = utf16_shown_from_utf8(text);
   // Whatever went to the stream before must come first.
   fflush(stdout);
   const wchar_t* rest = wide.data();

@@ -17,17 +17,13 @@ std::string theme_directory_name(const char* argument) {
   return platform_made_name(name);
 }
 
-std::string theme_directory_path(const char* argument, bool beside_theme_file) {
-  std::string name = theme_directory_name(argument);
-  if (!beside_theme_file) return name;
-  // The folder part of the argument, separator and drive included.
-  std::string folder(argument, theme_base_name(argument));
-  return folder + name;
+std::string theme_folder(const char* argument) {
+  return std::string(argument, theme_base_name(argument));
 }
 
 std::string ptf_file_name(const char* argument) {
   std::string name = theme_base_name(argument);
   size_t dot = name.rfind('.');
-  if (dot == std::string::npos) return platform_made_name(name + ".ptf");
-  return platform_made_name(name.substr(0, dot) + ".ptf");
+  if (dot == std::string::npos) return name + ".ptf";
+  return name.substr(0, dot) + ".ptf";
 }

@@ -1,8 +1,9 @@
 // Names every output of a run after the theme file argument: the theme
 // directory, made where the tool was started (or beside the theme file), its
 // "patch-only" subdirectory and the PTF image file. Reads nothing from the
-// theme file and touches no disk. On Windows a name made here loses the dots
-// and spaces at its end, as Windows would strip them.
+// theme file and touches no disk. On Windows the theme directory's name loses
+// the dots and spaces at its end, as Windows would strip them; the PTF file's
+// name always ends in ".ptf".
 #ifndef THEMEUNPACK_UNPACK_THEME_DIRECTORY_H
 #define THEMEUNPACK_UNPACK_THEME_DIRECTORY_H
 
@@ -22,9 +23,10 @@ const char* theme_base_name(const char* argument);
 // it holds no "." ("theme" -> "theme_").
 std::string theme_directory_name(const char* argument);
 
-// Where the theme directory is made: its name in the working directory, or,
-// when `beside_theme_file` is set, in the folder that holds the theme file.
-std::string theme_directory_path(const char* argument, bool beside_theme_file);
+// The folder part of `argument`, its last separator and a drive included; ""
+// for a bare name. The theme directory is made there when it is to lie beside
+// the theme file.
+std::string theme_folder(const char* argument);
 
 // The name of the PTF image file: the base name with the text after its last
 // "." replaced by "ptf" ("theme.ctf" -> "theme.ptf", "a.b.bin" -> "a.b.ptf"),
