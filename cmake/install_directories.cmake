@@ -1,12 +1,21 @@
 # Run by the install: makes each directory missing on the way to the ones
 # given (relative to the install prefix, below DESTDIR) with mode 0755, and
-# leaves every directory that was already there as it was.
+# leaves every directory that was already there as it was. Then records, in
+# the build folder, where this install went and which directories it made,
+# so that the uninstall target takes away exactly this install, wherever
+# `cmake --install --prefix` sent it.
+#   make_install_directories(RECORD_IN <build folder> DIRECTORIES <dir>...)
 function(make_install_directories)
-  foreach(directory IN LISTS ARGN)
+  cmake_parse_arguments(PARSE_ARGV 0 install "" "RECORD_IN" "DIRECTORIES")
+  # A relative --prefix is taken from the folder the install runs in.
+  get_filename_component(prefix "${CMAKE_INSTALL_PREFIX}" ABSOLUTE)
+  set(destdir "$ENV{DESTDIR}")
+  set(made_below_destdir "")
+  foreach(directory IN LISTS install_DIRECTORIES)
     if(NOT IS_ABSOLUTE "${directory}")
-      set(directory "${CMAKE_INSTALL_PREFIX}/${directory}")
+      set(directory "${prefix}/${directory}")
     endif()
-    set(path "$ENV{DESTDIR}${directory}")
+    set(path "${destdir}${directory}")
     set(missing "")
     while(NOT EXISTS "${path}")
       list(PREPEND missing "${path}")
@@ -16,6 +25,40 @@ function(make_install_directories)
       file(MAKE_DIRECTORY "${made}")
       file(CHMOD "${made}" PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE
            GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+      # Folders made on the way to DESTDIR itself are the packager's staging
+      # area, not part of the install.
+      string(LENGTH "${destdir}" destdir_length)
+      string(SUBSTRING "${made}" 0 ${destdir_length} made_start)
+      if(made_start STREQUAL destdir AND NOT made STREQUAL destdir)
+        string(SUBSTRING "${made}" ${destdir_length} -1 installed)
+        list(APPEND made_below_destdir "${installed}")
+      endif()
     endforeach()
   endforeach()
+  # cpack runs these same steps inside its own process (not as a script) to
+  # stage its package, and the uninstall target runs them into a scratch
+  # folder to learn what an install puts in place: neither is an install.
+  if(CMAKE_SCRIPT_MODE_FILE AND NOT THEMEUNPACK_UNRECORDED_INSTALL)
+    record_install("${install_RECORD_IN}" "${destdir}" "${prefix}"
+                   "${made_below_destdir}")
+  endif()
+endfunction()
+
+# One record per place installed to (DESTDIR and prefix); a later install to
+# the same place keeps the directories an earlier one made.
+function(record_install build destdir prefix made)
+  string(SHA256 place "${destdir}\n${prefix}")
+  string(SUBSTRING "${place}" 0 16 place)
+  set(record "${build}/install-record-${place}.txt")
+  if(EXISTS "${record}")
+    file(STRINGS "${record}" earlier REGEX "^made=")
+    list(TRANSFORM earlier REPLACE "^made=" "")
+    list(PREPEND made ${earlier})
+    list(REMOVE_DUPLICATES made)
+  endif()
+  set(text "destdir=${destdir}\nprefix=${prefix}\n")
+  foreach(directory IN LISTS made)
+    string(APPEND text "made=${directory}\n")
+  endforeach()
+  file(WRITE "${record}" "${text}")
 endfunction()

@@ -1,33 +1,94 @@
-# Run by `cmake --build <build> --target uninstall`: removes what
-# `cmake --install <build>` puts under the install prefix (below DESTDIR when
-# set), then the tool's documentation folder once empty. The install rules
-# themselves say what that is, by installing into a scratch folder first;
-# install_manifest.txt cannot, since cpack overwrites it with the package's
-# paths.
+# Run by `cmake --build <build> --target uninstall`: for each install from
+# this build folder into the current DESTDIR (none when unset), wherever its
+# prefix was, removes the files it put in place, then the tool's
+# documentation folder and each directory that install made, once empty.
+# Each install records its place and the directories it made in the build
+# folder. Which files an install puts in place, the install rules themselves
+# say, by installing into a scratch folder; install_manifest.txt cannot, since
+# cpack overwrites it with the package's paths. With no install recorded for
+# this DESTDIR (an install by an older build), the configured prefix is taken.
 #   cmake -DBUILD=<build> -DPREFIX=<prefix> -DDOCDIR=<doc folder> -P uninstall.cmake
-set(scratch "${BUILD}/uninstall-scratch")
-file(REMOVE_RECURSE "${scratch}")
-execute_process(
-  COMMAND ${CMAKE_COMMAND} -E env DESTDIR=${scratch}
-          ${CMAKE_COMMAND} --install ${BUILD} --prefix ${PREFIX}
-  OUTPUT_QUIET RESULT_VARIABLE status)
-if(NOT status EQUAL 0)
-  message(FATAL_ERROR "cannot tell what the install puts in place")
-endif()
-file(GLOB_RECURSE installed RELATIVE "${scratch}" "${scratch}/*")
-file(REMOVE_RECURSE "${scratch}")
-foreach(path IN LISTS installed)
-  set(path "$ENV{DESTDIR}/${path}")
-  if(EXISTS "${path}" OR IS_SYMLINK "${path}")
-    message(STATUS "Removing: ${path}")
-    file(REMOVE "${path}")
+
+# Sets `files` in the caller to the paths an install into `prefix` puts in
+# place, without DESTDIR.
+function(files_installed_into prefix)
+  set(scratch "${BUILD}/uninstall-scratch")
+  file(REMOVE_RECURSE "${scratch}")
+  execute_process(
+    COMMAND ${CMAKE_COMMAND} -E env DESTDIR=${scratch}
+            ${CMAKE_COMMAND} -DCMAKE_INSTALL_PREFIX=${prefix}
+            -DTHEMEUNPACK_UNRECORDED_INSTALL=ON -P ${BUILD}/cmake_install.cmake
+    OUTPUT_QUIET RESULT_VARIABLE status)
+  if(NOT status EQUAL 0)
+    message(FATAL_ERROR "cannot tell what the install puts in place")
+  endif()
+  file(GLOB_RECURSE installed RELATIVE "${scratch}" "${scratch}/*")
+  file(REMOVE_RECURSE "${scratch}")
+  set(files "${installed}" PARENT_SCOPE)
+endfunction()
+
+# Removes `directory` when nothing is left in it; sets `removed` in the
+# caller when it did.
+function(remove_if_empty directory)
+  if(IS_DIRECTORY "${directory}" AND NOT IS_SYMLINK "${directory}")
+    file(GLOB left "${directory}/*" "${directory}/.*")
+    if(NOT left)
+      message(STATUS "Removing: ${directory}")
+      file(REMOVE_RECURSE "${directory}")
+      set(removed TRUE PARENT_SCOPE)
+    endif()
+  endif()
+endfunction()
+
+function(uninstall_from prefix made)
+  set(destdir "$ENV{DESTDIR}")
+  set(removed FALSE)
+  files_installed_into("${prefix}")
+  foreach(path IN LISTS files)
+    set(path "${destdir}/${path}")
+    if(EXISTS "${path}" OR IS_SYMLINK "${path}")
+      message(STATUS "Removing: ${path}")
+      file(REMOVE "${path}")
+      set(removed TRUE)
+    endif()
+  endforeach()
+  set(docdir "${DOCDIR}")
+  if(NOT IS_ABSOLUTE "${docdir}")
+    set(docdir "${prefix}/${docdir}")
+  endif()
+  remove_if_empty("${destdir}${docdir}")
+  # Deepest first, so that a made directory is empty once those it holds go.
+  list(SORT made)
+  list(REVERSE made)
+  foreach(directory IN LISTS made)
+    remove_if_empty("${destdir}${directory}")
+  endforeach()
+  if(NOT removed)
+    message(STATUS "Nothing to remove in ${destdir}${prefix}")
+  endif()
+endfunction()
+
+file(GLOB records "${BUILD}/install-record-*.txt")
+set(recorded FALSE)
+foreach(record IN LISTS records)
+  file(STRINGS "${record}" destdir REGEX "^destdir=")
+  string(REGEX REPLACE "^destdir=" "" destdir "${destdir}")
+  if(destdir STREQUAL "$ENV{DESTDIR}")
+    file(STRINGS "${record}" prefix REGEX "^prefix=")
+    string(REGEX REPLACE "^prefix=" "" prefix "${prefix}")
+    file(STRINGS "${record}" made REGEX "^made=")
+    list(TRANSFORM made REPLACE "^made=" "")
+    uninstall_from("${prefix}" "${made}")
+    file(REMOVE "${record}")
+    set(recorded TRUE)
   endif()
 endforeach()
-set(docdir "$ENV{DESTDIR}${DOCDIR}")
-if(IS_DIRECTORY "${docdir}")
-  file(GLOB left "${docdir}/*" "${docdir}/.*")
-  if(NOT left)
-    message(STATUS "Removing: ${docdir}")
-    file(REMOVE_RECURSE "${docdir}")
+if(NOT recorded)
+  set(into "")
+  if(NOT "$ENV{DESTDIR}" STREQUAL "")
+    set(into " into DESTDIR $ENV{DESTDIR}")
   endif()
+  message(STATUS "No install from ${BUILD}${into} is recorded; "
+                 "taking away what an install into ${PREFIX} puts in place")
+  uninstall_from("${PREFIX}" "")
 endif()

@@ -5,11 +5,12 @@
 #     directories of mode 0755, and the man page renders without warnings;
 #   - the Debian package of the current version passes lintian --pedantic with
 #     no error, warning or pedantic tag; the uninstall target then takes away
-#     what the install put in place; and (as root, where it is not installed
-#     already) `dpkg -i` makes `man themeunpack` work and `dpkg -r` takes every
-#     file away again;
+#     what the install put in place and the directories it made; and (as
+#     root, where it is not installed already) `dpkg -i` makes `man
+#     themeunpack` work and `dpkg -r` takes every file away again;
 #   - a build configured as if GoogleTest were missing still builds and
-#     installs the tool, saying the tests were left out.
+#     installs the tool, saying the tests were left out;
+#   - the uninstall target follows `cmake --install --prefix`.
 set -euo pipefail
 build=${1:-build}
 source_dir=$(cd "$(dirname "$0")/.." && pwd)
@@ -46,12 +47,10 @@ echo "package: $(basename "$deb") passes lintian --pedantic"
 # cpack has just rewritten install_manifest.txt with the package's paths; the
 # uninstall target must still take away exactly what the install put in place.
 DESTDIR="$stage/local" cmake --build "$build" --target uninstall > /dev/null
-left=$(find "$stage/local" ! -type d)
-[ -z "$left" ] || fail "uninstall left files behind:
+left=$(find "$stage/local" -mindepth 1)
+[ -z "$left" ] || fail "uninstall left behind what the install made:
 $left"
-[ ! -e "$stage/local/usr/local/share/doc/themeunpack" ] ||
-  fail "uninstall left the documentation folder behind"
-echo "uninstall: every installed file and the documentation folder gone, after cpack too"
+echo "uninstall: every installed file and every directory the install made gone, after cpack too"
 
 if [ "$(id -u)" -ne 0 ] || dpkg-query -W -f='${Status}' themeunpack 2>/dev/null | grep -q "ok installed"; then
   echo "package: install and removal not tried (needs root, and themeunpack not installed)"
@@ -75,3 +74,27 @@ cmake --build "$stage/no-gtest" > /dev/null
 DESTDIR="$stage/no-gtest-install" cmake --install "$stage/no-gtest" --prefix /usr > /dev/null
 [ -x "$stage/no-gtest-install/usr/bin/themeunpack" ] || fail "a build without GoogleTest installs no tool"
 echo "without GoogleTest: the tool builds and installs, the tests are left out"
+
+# The uninstall target follows each install from its build folder wherever
+# --prefix sent it (a fresh build folder here, so that no install of the
+# user's own is recorded in it): a new prefix goes entirely, a relative one is
+# taken from where the install ran, and directories that were there before
+# stay with what they hold.
+mkdir -p "$stage/shared/share/man/man1" "$stage/shared/share/doc"
+echo other > "$stage/shared/share/man/man1/other.1"
+cmake --install "$stage/no-gtest" --prefix "$stage/new" > /dev/null
+(cd "$stage" && timeout 60 cmake --install no-gtest --prefix shared > /dev/null) ||
+  fail "cmake --install with a relative --prefix did not finish"
+[ -x "$stage/shared/bin/themeunpack" ] || fail "a relative --prefix was not taken from where the install ran"
+cmake --build "$stage/no-gtest" --target uninstall > /dev/null
+[ ! -e "$stage/new" ] || fail "uninstall left behind what an install into a new prefix made:
+$(find "$stage/new")"
+left=$(cd "$stage/shared" && find . | sort)
+[ "$left" = "$(printf '%s\n' . ./share ./share/doc ./share/man ./share/man/man1 ./share/man/man1/other.1)" ] ||
+  fail "uninstall did not leave exactly what was there before the install:
+$left"
+said=$(DESTDIR="$stage/nothing" cmake --build "$stage/no-gtest" --target uninstall)
+grep -qx -- "-- Nothing to remove in $stage/nothing/usr/local" <<< "$said" ||
+  fail "an uninstall with nothing to remove does not say so:
+$said"
+echo "uninstall: follows --prefix, absolute or relative, and keeps what was there before"
