@@ -1,6 +1,12 @@
 #include <csignal>
 
+#include "app/run_packer.h"
 #include "app/run_unpacker.h"
+
+// Each program built from this file names its own command line.
+#ifndef PROGRAM_COMMAND_LINE
+#define PROGRAM_COMMAND_LINE run_command_line
+#endif
 
 int main(int argc, char** argv) {
   // A closed standard output and a file over the size limit are failures the
@@ -8,5 +14,5 @@ int main(int argc, char** argv) {
   // unpacked.
   signal(SIGPIPE, SIG_IGN);
   signal(SIGXFSZ, SIG_IGN);
-  return run_command_line(argc, argv);
+  return PROGRAM_COMMAND_LINE(argc, argv);
 }

@@ -8,7 +8,13 @@
 #include <string>
 #include <vector>
 
+#include "app/run_packer.h"
 #include "app/run_unpacker.h"
+
+// Each program built from this file names its own command line.
+#ifndef PROGRAM_COMMAND_LINE
+#define PROGRAM_COMMAND_LINE run_command_line
+#endif
 #include "text/utf16-win32.h"
 
 int wmain(int argc, wchar_t** argv) {
@@ -18,5 +24,5 @@ int wmain(int argc, wchar_t** argv) {
   std::vector<char*> pointers;
   for (std::string& argument : arguments) pointers.push_back(argument.data());
   pointers.push_back(nullptr);
-  return run_command_line(argc, pointers.data());
+  return PROGRAM_COMMAND_LINE(argc, pointers.data());
 }

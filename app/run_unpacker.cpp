@@ -12,6 +12,7 @@
 #include "unpack/block_output.h"
 #include "unpack/extract_entries.h"
 #include "unpack/extract_ptf.h"
+#include "unpack/list_outputs.h"
 #include "unpack/messages.h"
 #include "unpack/theme_directory.h"
 #include "unpack/theme_info.h"
@@ -21,12 +22,6 @@ namespace {
 void print_usage(const char* program_name) {
   const char* shown = program_name ? program_name : DEFAULT_PROGRAM_NAME;
   print_text(fill_message(USAGE_TEXT, {shown}));
-}
-
-// Waits until the user presses Enter (or standard input ends).
-void wait_for_enter() {
-  fflush(stdout);
-  getc(stdin);
 }
 
 // Runs the three phases in order and sums up how they went: cannot_read when
@@ -90,6 +85,17 @@ int unpack_every_theme(int argc, char** argv, bool beside_theme_file) {
   return status;
 }
 
+// Lists every theme file named after the option, each as a run would
+// unpack it.
+int list_every_theme(int argc, char** argv) {
+  int status = RUN_OK;
+  for (int i = 2; i < argc; ++i) {
+    if (argc > 3) print_about(THEME_HEADING, argv[i]);
+    if (run_lister(argv[i]) != RUN_OK) status = RUN_FAILED;
+  }
+  return status;
+}
+
 int run_arguments(int argc, char** argv) {
   const char* program_name = argc > 0 ? argv[0] : nullptr;
   if (argc < 2) {
@@ -105,6 +111,11 @@ int run_arguments(int argc, char** argv) {
   if (argc == 2 && strcmp(argv[1], VERSION_OPTION) == 0) {
     print_text(fill_message(VERSION_TEXT, {THEMEUNPACK_VERSION}));
     return RUN_OK;
+  }
+  if (strcmp(argv[1], LIST_OPTION) == 0) {
+    if (argc > 2) return list_every_theme(argc, argv);
+    print_usage(program_name);
+    return RUN_FAILED;
   }
   // Dropped onto, the tool was started wherever Explorer chose, and its
   // window would close before anyone could read what it did.
@@ -125,6 +136,22 @@ int run_command_line(int argc, char** argv) {
   // (a full disk, a closed pipe) has not succeeded.
   if (fflush(stdout) != 0 || ferror(stdout)) return RUN_FAILED;
   return status;
+}
+
+int run_lister(const char* argument) {
+  theme_file theme;
+  if (!open_or_report(argument, &theme)) return RUN_FAILED;
+  phase_result listed = list_theme_outputs(theme, argument);
+  fclose(theme.stream);
+  if (listed == phase_result::cannot_read) {
+    print_text(fill_message(CANNOT_READ_THEME, {read_failure_reason(theme)}));
+  }
+  return listed == phase_result::ok ? RUN_OK : RUN_FAILED;
+}
+
+void wait_for_enter() {
+  fflush(stdout);
+  getc(stdin);
 }
 
 int run_unpacker(const char* argument, bool beside_theme_file) {

@@ -17,6 +17,9 @@ constexpr const char* DEFAULT_PROGRAM_NAME = "themeunpack";
 // name is reached as "./--help".
 constexpr const char* HELP_OPTION = "--help";
 constexpr const char* VERSION_OPTION = "--version";
+// As the first argument, before one or more theme files: list what a run
+// would write, writing nothing.
+constexpr const char* LIST_OPTION = "--list";
 
 constexpr const char* USAGE_TEXT =
     "Note: You can run this from the command prompt.\n"
@@ -44,6 +47,13 @@ constexpr const char* PRESS_ENTER = "Press Enter to close this window.\n";
 
 // Everything `main` does, given its arguments; returns its exit status.
 int run_command_line(int argc, char** argv);
+
+// Lists what a run over the theme file `argument` would write.
+int run_lister(const char* argument);
+
+// Waits until the user presses Enter (or standard input ends), so that a
+// window of the tool's own stays until it has been read.
+void wait_for_enter();
 
 // Unpacks the theme file `argument` into its theme directory, made in the
 // working directory or, with `beside_theme_file`, in the theme file's folder.

@@ -1,5 +1,7 @@
 #include "format/theme_file.h"
 
+#include <cstring>
+
 #include "format/theme_source.h"
 
 uint32_t theme_u32_at(const unsigned char* bytes) {
@@ -7,6 +9,21 @@ uint32_t theme_u32_at(const unsigned char* bytes) {
          static_cast<uint32_t>(bytes[1]) << 8 |
          static_cast<uint32_t>(bytes[2]) << 16 |
          static_cast<uint32_t>(bytes[3]) << 24;
+}
+
+void put_theme_u32_at(unsigned char* bytes, uint32_t value) {
+  for (uint32_t i = 0; i < THEME_U32_SIZE; ++i) {
+    bytes[i] = static_cast<unsigned char>(value >> (8 * i));
+  }
+}
+
+void encode_theme_entry(const theme_entry& entry, unsigned char* record) {
+  unsigned char* name = record + THEME_ENTRY_NAME_OFFSET;
+  size_t length = strnlen(entry.name, THEME_ENTRY_NAME_LIMIT);
+  memcpy(name, entry.name, length);
+  memset(name + length, 0, THEME_ENTRY_NAME_FIELD_SIZE - length);
+  put_theme_u32_at(record + THEME_ENTRY_OFFSET_OFFSET, entry.offset);
+  put_theme_u32_at(record + THEME_ENTRY_SIZE_OFFSET, entry.size);
 }
 
 size_t take_theme_text(const unsigned char* field, size_t limit, char* out) {

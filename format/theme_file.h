@@ -55,6 +55,10 @@ constexpr uint32_t THEME_ENTRY_NAME_LIMIT = THEME_ENTRY_NAME_FIELD_SIZE - 1;
 constexpr uint32_t THEME_ENTRY_OFFSET_OFFSET = 64;
 constexpr uint32_t THEME_ENTRY_SIZE_OFFSET = 68;
 
+// Offsets and sizes in a record are 32-bit: no packed file's data may end past
+// this byte.
+constexpr uint64_t THEME_OFFSET_LIMIT = 0xFFFFFFFF;
+
 static_assert(THEME_ENTRY_NAME_OFFSET + THEME_ENTRY_NAME_FIELD_SIZE ==
                   THEME_ENTRY_OFFSET_OFFSET,
               "offset follows the name field");
@@ -149,6 +153,13 @@ bool theme_file_identity(const theme_file& theme, uint64_t* device,
 
 // Little-endian 32-bit value of four bytes.
 uint32_t theme_u32_at(const unsigned char* bytes);
+
+// Writes `value` little-endian into four bytes.
+void put_theme_u32_at(unsigned char* bytes, uint32_t value);
+
+// Writes the THEME_ENTRY_SIZE bytes of `entry` as a file-table record: its
+// name padded with zero bytes to the whole name field, then offset and size.
+void encode_theme_entry(const theme_entry& entry, unsigned char* record);
 
 // Copies a text value from a raw field by the text rule into `out`, which has
 // room for `limit` bytes and a NUL. Returns the value's length.

@@ -521,6 +521,20 @@ bool open_output_tree(const char* path, const char* subdirectory,
   return true;
 }
 
+bool open_output_folder(const char* path, const file_identity& protected_file,
+                        output_tree* tree, int* error) {
+  int root = open(path, DIRECTORY_HANDLE);
+  if (root < 0 || !can_enter(root)) {
+    *error = errno;
+    if (root >= 0) close(root);
+    return false;
+  }
+  *tree = output_tree{};
+  tree->root = root;
+  tree->protected_file = protected_file;
+  return true;
+}
+
 void protect_every_spelling(output_tree* tree, const char* path) {
   const char* slash = strrchr(path, '/');
   std::string folder = slash == nullptr ? "." : std::string(path, slash + 1);

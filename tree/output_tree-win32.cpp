@@ -433,6 +433,28 @@ bool open_output_tree(const char* path, const char* subdirectory,
   return true;
 }
 
+bool open_output_folder(const char* path, const file_identity& protected_file,
+                        output_tree* tree, int* error) {
+  std::wstring wide_name;
+  if (!long_path_from_utf8(path, &wide_name)) {
+    *error = ERROR_INVALID_NAME;
+    return false;
+  }
+  HANDLE root =
+      CreateFileW(wide_name.c_str(), FILE_READ_ATTRIBUTES, SHARE_ALL_BUT_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  DWORD unusable = unusable_root(root, false, 0);
+  if (unusable != 0) {
+    *error = static_cast<int>(unusable);
+    if (root != INVALID_HANDLE_VALUE) CloseHandle(root);
+    return false;
+  }
+  *tree = output_tree{};
+  tree->root = native(root);
+  tree->protected_file = protected_file;
+  return true;
+}
+
 // Windows gives a file one index whatever its name is spelt as.
 void protect_every_spelling(output_tree*, const char*) {}
 

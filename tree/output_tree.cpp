@@ -72,6 +72,14 @@ bool leads_outside(const char* path) {
   }
 }
 
+tree_result check_output_path(const char* path, int* error) {
+  tree_result path_check = check_path(path);
+  if (path_check != tree_result::done) return path_check;
+  if (names_a_file(last_component(path))) return tree_result::done;
+  *error = directory_in_the_way_error();
+  return tree_result::cannot_write;
+}
+
 tree_result make_output_directories(output_tree* tree, const char* path) {
   tree_result path_check = check_path(path);
   if (path_check != tree_result::done) return path_check;

@@ -102,7 +102,19 @@ bool open_output_tree(const char* path, const char* subdirectory,
                       const file_identity& protected_file, output_tree* tree,
                       int* error);
 
+// Holds the existing directory `path` as the root of a tree, making nothing
+// (the folder a single output is written into). Returns false, with the
+// system's error code in `error`, when it cannot be opened and entered.
+bool open_output_folder(const char* path, const file_identity& protected_file,
+                        output_tree* tree, int* error);
+
 void close_output_tree(output_tree* tree);
+
+// What `path` alone rules out, before anything on disk is looked at: a ".."
+// component, a name the platform cannot hold, or a path that names a
+// directory and never a file (cannot_write, with the system's error code in
+// `error`).
+tree_result check_output_path(const char* path, int* error);
 
 // Also refuses, as the protected file, every spelling of its name in its
 // folder where that folder takes a name in another case for the same file (a

@@ -81,6 +81,13 @@ const patch_redirect* find_patch_redirect(const char* output_path) {
   return nullptr;
 }
 
+const patch_redirect* find_patch_source(const char* patch_path) {
+  for (const patch_redirect& redirect : PATCH_REDIRECTS) {
+    if (strcmp(patch_path, redirect.patch_path) == 0) return &redirect;
+  }
+  return nullptr;
+}
+
 const char* select_output_path(const char* output_path) {
   const patch_redirect* redirect = find_patch_redirect(output_path);
   if (redirect == nullptr) return output_path;

@@ -35,6 +35,9 @@ void form_output_path(const char* name, char* output_path);
 // of ASCII letters, or null.
 const patch_redirect* find_patch_redirect(const char* output_path);
 
+// The row whose patch path is exactly `patch_path`, or null.
+const patch_redirect* find_patch_source(const char* patch_path);
+
 // The path to write an entry to: the row's patch path, after printing the row's
 // notice, when a row matches; otherwise the output path itself.
 const char* select_output_path(const char* output_path);

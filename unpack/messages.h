@@ -33,6 +33,12 @@ constexpr const char* SKIP_NOT_ON_WINDOWS =
 // %s: the path as opened, then why, in the system's words.
 constexpr const char* CANNOT_WRITE = "Cannot write %s: %s.\n";
 
+// What --list prints: a line per output, its size in bytes right-aligned in
+// ten columns, then the path it would take; and the totals, files then bytes.
+constexpr const char* LIST_LINE = "%s  %s\n";
+constexpr int LIST_SIZE_WIDTH = 10;
+constexpr const char* LIST_TOTAL = "%s files, %s bytes\n";
+
 // Prints `text` on standard output as it stands, in one call. Every line the
 // tool prints goes through here: on a Windows console it is shown as UTF-16,
 // so a name shows as stored whatever the console's code page; anywhere else

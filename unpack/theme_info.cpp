@@ -19,8 +19,10 @@ bool report_text(const theme_file& theme, uint32_t offset, uint32_t limit,
   return true;
 }
 
-bool report_fields(const theme_file& theme, std::string* report,
-                   uint32_t* file_count) {
+}  // namespace
+
+bool make_theme_report(const theme_file& theme, std::string* report,
+                       uint32_t* file_count) {
   if (!report_text(theme, THEME_SHORT_NAME_OFFSET, THEME_SHORT_NAME_LIMIT,
                    "Short theme name: ", report) ||
       !report_text(theme, THEME_INTERNAL_ID_OFFSET, THEME_INTERNAL_ID_LIMIT,
@@ -38,8 +40,6 @@ bool report_fields(const theme_file& theme, std::string* report,
   return true;
 }
 
-}  // namespace
-
 phase_result write_theme_info(const theme_file& theme, output_tree* tree,
                               uint32_t* file_count) {
   staged_output output;
@@ -52,7 +52,7 @@ phase_result write_theme_info(const theme_file& theme, output_tree* tree,
   // are read even when it cannot be written, since file_count is needed all
   // the same.
   std::string report;
-  if (!report_fields(theme, &report, file_count))
+  if (!make_theme_report(theme, &report, file_count))
     return phase_result::cannot_read;
   if (refused) return phase_result::had_errors;
   if (target == tree_result::done) {
