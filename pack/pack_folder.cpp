@@ -32,6 +32,8 @@ struct pack_plan {
 // One pack: the folder as given, its tree, and what the survey found.
 struct pack_run {
   std::string folder;  // as given, without separators at its end
+  // The name a run gives the image at the top of the theme directory.
+  std::string ptf_name;
   input_tree tree;
   pack_plan plan;
 };
@@ -101,10 +103,16 @@ std::string folder_path_of(const char* name) {
 // Whether a run of themeunpack writes the file stored as `name` at the very
 // place it is packed from: not diverted, not cut short by the text rule, not
 // refused by the platform's own rules.
-bool written_back_in_place(const std::string& name, const std::string& path) {
+bool written_back_in_place(const pack_run& run, const std::string& name,
+                           const std::string& path) {
   if (name.find('\n') != std::string::npos) return false;
-  // The theme directory is made with "patch-only" in it before any file.
-  if (path == PATCH_DIRECTORY) return false;
+  // The theme directory is made with "patch-only" in it before any file, the
+  // report is written before the packed files and the image after them.
+  std::string top = path.substr(0, path.find('/'));
+  if (path == PATCH_DIRECTORY || top == THEME_INFO_FILE ||
+      top == run.ptf_name) {
+    return false;
+  }
   std::string output_path = "." + name;
   int error = 0;
   if (find_patch_redirect(output_path.c_str()) != nullptr) return false;
@@ -135,7 +143,7 @@ void take_file(pack_run* run, const std::string& path, const input_item& item,
     return;
   }
   if (find_patch_source(("./" + path).c_str()) == nullptr &&
-      !written_back_in_place(name, path)) {
+      !written_back_in_place(*run, name, path)) {
     refuse(run, REFUSE_NOT_WRITTEN_BACK, path);
     return;
   }
@@ -408,6 +416,7 @@ bool pack_theme_folder(const char* folder, const char* theme,
                        const copy_buffer& buffer) {
   pack_run run;
   run.folder = without_trailing_separators(folder);
+  run.ptf_name = ptf_file_name(theme);
   int error = 0;
   bool packed = false;
   if (!open_input_tree(folder, &run.tree, &error)) {

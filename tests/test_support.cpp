@@ -56,14 +56,18 @@ void snapshot_into(const std::string& root, const std::string& relative,
 // The arguments the tool is started with; under a launcher ("wine"), the
 // launcher's own come first, the tool's path among them, and a program name
 // cannot be chosen.
+const char* program_of(const run_options& options) {
+  return options.program != nullptr ? options.program : tool_under_test();
+}
+
 std::vector<char*> make_argv(const std::vector<std::string>& arguments,
                              const run_options& options,
                              std::string* program_name) {
-  *program_name = options.program_name.value_or(tool_under_test());
+  *program_name = options.program_name.value_or(program_of(options));
   std::vector<char*> argv{program_name->data()};
   if (tool_launcher() != nullptr) {
     argv = {const_cast<char*>(tool_launcher()),
-            const_cast<char*>(tool_under_test())};
+            const_cast<char*>(program_of(options))};
   }
   for (const std::string& argument : arguments) {
     argv.push_back(const_cast<char*>(argument.c_str()));
@@ -141,9 +145,11 @@ std::vector<char*> make_environment(const run_options& options) {
 // `directory` that an unprivileged user can reach.
 std::string executable_for(const std::string& directory,
                            const run_options& options) {
-  if (!options.as_unprivileged_user || getuid() != 0) return tool_under_test();
+  if (!options.as_unprivileged_user || getuid() != 0) {
+    return program_of(options);
+  }
   std::string copy = directory + "/.themeunpack-under-test";
-  write_file(copy, read_file(tool_under_test()));
+  write_file(copy, read_file(program_of(options)));
   if (chmod(copy.c_str(), 0755) != 0) throw std::runtime_error("chmod " + copy);
   return copy;
 }
@@ -181,6 +187,11 @@ std::string drain(int fd, pid_t pid) {
 const char* tool_under_test() {
   const char* chosen = getenv("THEMEUNPACK_TEST_EXECUTABLE");
   return chosen != nullptr && *chosen != '\0' ? chosen : THEMEUNPACK_EXECUTABLE;
+}
+
+const char* packer_under_test() {
+  const char* chosen = getenv("THEMEPACK_TEST_EXECUTABLE");
+  return chosen != nullptr && *chosen != '\0' ? chosen : THEMEPACK_EXECUTABLE;
 }
 
 const char* tool_launcher() {

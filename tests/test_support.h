@@ -29,6 +29,9 @@ class scratch_directory {
 };
 
 struct run_options {
+  // The executable to run instead of the tool under test (packer_under_test()
+  // for themepack).
+  const char* program = nullptr;
   std::optional<std::string>
       program_name;  // argv[0]; the executable's path by default
   std::optional<rlim_t> file_size_limit;      // RLIMIT_FSIZE
@@ -60,6 +63,10 @@ struct run_result {
 // The executable under test: THEMEUNPACK_TEST_EXECUTABLE from the environment
 // when set (to show a test failing on an older build), else the one just built.
 const char* tool_under_test();
+
+// themepack as tool_under_test() is themeunpack: THEMEPACK_TEST_EXECUTABLE
+// from the environment when set, else the one just built.
+const char* packer_under_test();
 
 // The program that starts the executable under test, THEMEUNPACK_TEST_LAUNCHER
 // from the environment ("wine" for the Windows build), or null.
