@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Packs the Windows build into themeunpack-VERSION-windows-x86_64.zip, all in
-# one folder of that name: the stripped executable, the Windows README
+# one folder of that name: the stripped executables, the Windows README
 # (naming the version), the changelog and the licence, the last three with CR
 # LF line ends so that Notepad shows them as meant.
 #   tools/pack-windows.sh <windows build directory> <version>
@@ -15,12 +15,14 @@ trap 'rm -rf "$stage"' EXIT
 
 folder="themeunpack-$version-windows-x86_64"
 mkdir "$stage/$folder"
-x86_64-w64-mingw32-strip -o "$stage/$folder/themeunpack.exe" "$build/themeunpack.exe"
+for program in themepack themeunpack; do
+  x86_64-w64-mingw32-strip -o "$stage/$folder/$program.exe" "$build/$program.exe"
+done
 sed -e "s/@PROJECT_VERSION@/$version/" -e 's/$/\r/' \
   "$source_dir/doc/README-windows.txt" > "$stage/$folder/README.txt"
 sed 's/$/\r/' "$source_dir/LICENSE" > "$stage/$folder/LICENSE.txt"
 sed 's/$/\r/' "$source_dir/NEWS.md" > "$stage/$folder/NEWS.txt"
-chmod 0755 "$stage/$folder/themeunpack.exe"
+chmod 0755 "$stage/$folder"/*.exe
 chmod 0644 "$stage/$folder"/*.txt
 if [ -n "${SOURCE_DATE_EPOCH:-}" ]; then
   touch -d "@$SOURCE_DATE_EPOCH" "$stage/$folder"/*
@@ -30,5 +32,6 @@ rm -f "$zip_path"
 # zip keeps local times: UTC, so the builder's time zone does not show. No
 # entry for the folder itself (-D): its members make it, and carry the dates.
 (cd "$stage" && TZ=UTC zip -q -X -D "$zip_path" "$folder/LICENSE.txt" \
-  "$folder/NEWS.txt" "$folder/README.txt" "$folder/themeunpack.exe")
+  "$folder/NEWS.txt" "$folder/README.txt" "$folder/themepack.exe" \
+  "$folder/themeunpack.exe")
 echo "made $zip_path"
