@@ -100,6 +100,7 @@ fuzz: fuzz-build
 # $(WINDOWS_BUILD); and its end-to-end tests, run under Wine.
 WINDOWS_BUILD ?= build-windows
 WINDOWS_EXE := $(WINDOWS_BUILD)/themeunpack.exe
+WINDOWS_PACKER := $(WINDOWS_BUILD)/themepack.exe
 
 windows:
 	@tools/ensure-packages.sh cmake ninja-build g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 zip
@@ -118,13 +119,14 @@ test-windows: windows build
 	  wineserver -w; wineserver -p && \
 	  { wine $(WINDOWS_EXE) > /dev/null 2>&1 < /dev/null || true; } && \
 	  THEMEUNPACK_TEST_EXECUTABLE=$(abspath $(WINDOWS_EXE)) \
+	  THEMEPACK_TEST_EXECUTABLE=$(abspath $(WINDOWS_PACKER)) \
 	  THEMEUNPACK_TEST_LAUNCHER=wine \
 	  $(BUILD)/tests/themeunpack_tests --gtest_filter='$(WINE_TESTS)'; \
 	  status=$$?; wineserver -k; exit $$status
 
 # The end-to-end tests that hold on Windows as they stand (those that do not
 # skip themselves there, saying why), and the Windows build's own tests.
-WINE_TESTS := UnpackRun.*:Usage.*:RejectedThemeFile.*:ThemeDirectory.*:InjectedFailure.PatchDirectoryBlockedByAFile:HostileTree.TheThemeFileIsNeverAnOutput:Windows*
+WINE_TESTS := UnpackRun.*:Usage.*:RejectedThemeFile.*:ThemeDirectory.*:InjectedFailure.PatchDirectoryBlockedByAFile:HostileTree.TheThemeFileIsNeverAnOutput:RoundTrip.TheSampleThemeComesBackWhole:Windows*
 
 # The source tarball, made from the committed tree (what HEAD holds, nothing
 # uncommitted): themeunpack-VERSION.tar.gz, the same bytes as the release's.

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/run_unpacker.h"
+#include "pack/pack_messages.h"
 #include "tests/test_support.h"
 #include "unpack/extract_entries.h"
 #include "unpack/messages.h"
@@ -51,8 +52,8 @@ std::string joined_arguments(const std::string& arguments) {
 }
 
 // The page's text as a reader sees it, one source line per line.
-std::string rendered_man_page() {
-  std::istringstream source(read_file(THEMEUNPACK_MAN_PAGE));
+std::string rendered_man_page(const char* page = THEMEUNPACK_MAN_PAGE) {
+  std::istringstream source(read_file(page));
   std::string text;
   std::string line;
   while (std::getline(source, line)) {
@@ -110,13 +111,42 @@ std::vector<std::string> every_message() {
                                        SKIP_OUTSIDE_FILE,
                                        SKIP_THEME_FILE,
                                        SKIP_NOT_ON_WINDOWS,
-                                       CANNOT_WRITE};
+                                       CANNOT_WRITE,
+                                       LIST_LINE,
+                                       LIST_TOTAL};
   for (const char* module :
        {"./vsh/module/common_gui.prx", "./vsh/module/paf.prx",
         "./vsh/module/vshmain.prx"}) {
     messages.push_back(find_patch_redirect(module)->notice);
   }
   return messages;
+}
+
+std::vector<std::string> every_pack_message() {
+  return {PACK_USAGE_TEXT,    PACK_VERSION_TEXT,
+          CANNOT_OPEN_FOLDER, NO_PTF_IMAGE,
+          REFUSE_SECOND_PTF,  REFUSE_NOT_PTF,
+          REFUSE_LINK,        REFUSE_SPECIAL,
+          REFUSE_TOO_LONG,    REFUSE_NOT_WRITTEN_BACK,
+          REFUSE_PAST_LIMIT,  REFUSE_CHANGED,
+          CANNOT_READ_INPUT,  REFUSE_THEME_INSIDE,
+          REFUSE_THEME_NAME,  PACKED_OK,
+          NOT_PACKED,         CANNOT_WRITE,
+          PRESS_ENTER};
+}
+
+// Each page, and the Windows README, documents every message of its program.
+TEST(ManPage, ThemepackDocumentsEveryMessage) {
+  const std::string page = rendered_man_page(THEMEPACK_MAN_PAGE);
+  const std::string readme = read_file(THEMEUNPACK_WINDOWS_README);
+  for (const std::string& message : every_pack_message()) {
+    for (const std::string& part : fixed_parts(message)) {
+      EXPECT_NE(page.find(part), std::string::npos)
+          << "themepack(1) lacks \"" << part << "\" of " << message;
+      EXPECT_NE(readme.find(part), std::string::npos)
+          << "the Windows README lacks \"" << part << "\" of " << message;
+    }
+  }
 }
 
 TEST(ManPage, DocumentsEveryMessage) {
@@ -146,6 +176,11 @@ TEST(Version, ManPageAndNewsFollowTheProjectVersion) {
       title.find(std::string("\"themeunpack ") + THEMEUNPACK_VERSION + "\""),
       std::string::npos)
       << title;
+  // Both pages carry the same date and version.
+  std::string pack_page = read_file(THEMEPACK_MAN_PAGE);
+  std::string pack_title = pack_page.substr(0, pack_page.find('\n'));
+  EXPECT_EQ(pack_title.substr(pack_title.find('"')),
+            title.substr(title.find('"')));
   std::string news = read_file(THEMEUNPACK_NEWS);
   size_t newest = news.find("\n## ");
   ASSERT_NE(newest, std::string::npos);

@@ -493,6 +493,68 @@ TEST_F(Windows, ADropUnpacksEachThemeBesideItsFileAndWaitsForEnter) {
   EXPECT_TRUE(snapshot_tree(scratch_ / "work").empty());
 }
 
+// themepack.exe packs the same bytes as the Linux build from the same folder,
+// and refuses a link planted from the host, which Wine shows as the folder it
+// points to, never reading through it.
+TEST_F(Windows, PacksAsOnLinuxAndRefusesHostLinks) {
+  std::string make = std::string(THEMEUNPACK_SAMPLE_MAKER) + " " +
+                     scratch_.path() + "/sample.ctf";
+  ASSERT_EQ(system(make.c_str()), 0);
+  std::string linux_run = "cd " + scratch_.path() + " && " +
+                          THEMEUNPACK_EXECUTABLE +
+                          " sample.ctf > /dev/null && " + THEMEPACK_EXECUTABLE +
+                          " sample_ctf linux.ctf";
+  ASSERT_EQ(system((linux_run + " > /dev/null").c_str()), 0);
+  run_options packer;
+  packer.program = packer_under_test();
+  run_result run =
+      run_tool(scratch_.path(), {"sample_ctf", "windows.ctf"}, packer);
+  EXPECT_EQ(run.output, "Packed windows.ctf with 6 files.\n");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(read_file(scratch_ / "windows.ctf"),
+            read_file(scratch_ / "linux.ctf"));
+
+  scratch_directory outside;
+  write_file(outside / "secret", "SECRET");
+  ASSERT_EQ(
+      symlink(outside.path().c_str(), (scratch_ / "sample_ctf/linked").c_str()),
+      0);
+  run = run_tool(scratch_.path(), {"sample_ctf", "linked.ctf"}, packer);
+  EXPECT_EQ(run.output,
+            "Refusing sample_ctf/linked: it is a symbolic link.\n"
+            "Theme file linked.ctf not written.\n");
+  EXPECT_EQ(run.status, 255);
+}
+
+// Folders dropped onto themepack.exe are each packed beside themselves, and
+// the window waits for Enter.
+TEST_F(Windows, ADroppedFolderIsPackedBesideItself) {
+  std::string make = std::string(THEMEUNPACK_SAMPLE_MAKER) + " " +
+                     scratch_.path() + "/sample.ctf && cd " + scratch_.path() +
+                     " && " + THEMEUNPACK_EXECUTABLE +
+                     " sample.ctf > /dev/null && " + THEMEPACK_EXECUTABLE +
+                     " sample_ctf expected.ctf > /dev/null";
+  ASSERT_EQ(system(make.c_str()), 0);
+  ASSERT_EQ(mkdir((scratch_ / "work").c_str(), 0755), 0);
+  run_options options;
+  options.program = packer_under_test();
+  options.on_a_terminal = true;
+  std::vector<std::string> dropped = {windows_path_of(scratch_ / "sample_ctf")};
+  running_tool tool = start_tool(scratch_ / "work", dropped, options);
+  EXPECT_FALSE(tool_ended_within(tool, 3000)) << "it must wait for Enter";
+  ASSERT_EQ(write(tool.input, "\r", 1), 1);
+  EXPECT_TRUE(tool_ended_within(tool, 60000));
+  run_result run = finish_tool(tool);
+  std::string expected = "Packed " + dropped[0] +
+                         ".ctf with 6 files.\nPress Enter to close this "
+                         "window.\n";
+  EXPECT_EQ(shown_text(run.output).substr(0, expected.size()), expected);
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(read_file(scratch_ / "sample_ctf.ctf"),
+            read_file(scratch_ / "expected.ctf"));
+  EXPECT_TRUE(snapshot_tree(scratch_ / "work").empty());
+}
+
 // Standard input is a pipe here, as from a script: no pause after the usage
 // text, and the status is -1, which the host sees as 255.
 TEST_F(Windows, NoPauseWithoutAConsole) {
