@@ -23,16 +23,22 @@ build: deps
 	cmake --preset tests -B $(BUILD)
 	cmake --build $(BUILD) -j $(JOBS)
 
-# Makes a sample theme with the project's own theme builder, unpacks it, and
-# shows what was written.
+# Makes a sample theme with the project's own theme builder, lists it,
+# unpacks it and shows what was written, then packs the folder back and lists
+# the pack: the round trip.
 demo: build
 	rm -rf demo && mkdir demo
 	$(BUILD)/tools/make_sample_theme demo/sample.ctf
+	@echo "--- what unpacking demo/sample.ctf would write:"
+	cd demo && ../$(BUILD)/themeunpack --list sample.ctf
 	cd demo && ../$(BUILD)/themeunpack sample.ctf
 	@echo "--- the tree unpacked into demo/sample_ctf:"
 	@cd demo && find sample_ctf | sort
 	@echo "--- demo/sample_ctf/theme info.txt:"
 	@cat "demo/sample_ctf/theme info.txt"
+	@echo "--- packed back, and what unpacking the pack would write:"
+	cd demo && ../$(BUILD)/themepack sample_ctf
+	cd demo && ../$(BUILD)/themeunpack --list sample_ctf.ctf
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)

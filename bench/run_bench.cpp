@@ -6,8 +6,13 @@
 // beside the first: the change is measured against what it replaces, and the
 // baseline against itself says how much of that ratio is noise.
 //
-//   themeunpack_bench <data directory> [--rounds N] [--baseline FILE]
-//                     [--also FILE ...] [--outputs DIR] [profile ...]
+//   themeunpack_bench <data directory> [--task unpack|pack|list]
+//                     [--rounds N] [--baseline FILE] [--also FILE ...]
+//                     [--outputs DIR] [profile ...]
+// --task pack times themepack against tar -cf and bsdtar -cf of the same
+// folder (the profile's theme, unpacked once); --task list times
+// themeunpack --list against tar -tvf and bsdtar -tvf. The baseline and
+// --also binaries are then other builds of the program timed.
 // --also adds another themeunpack binary to the same rounds, as for a sweep of
 // build settings; ratios are still taken to GNU tar and to the baseline.
 // --outputs makes every run write into DIR instead, which may lie on another
@@ -49,8 +54,12 @@ constexpr uint64_t KEPT_OUTPUTS_MAX_BYTES = 16ull << 30;
 // One column of the tables: what runs, and under which label.
 struct bench_tool {
   std::string label;
-  std::string executable;  // a themeunpack binary; empty for tar and bsdtar
+  std::string executable;  // a binary of the project's; empty for tar, bsdtar
 };
+
+// What is timed: unpacking the theme (extracting the archive), packing the
+// unpacked folder (creating an archive of it), or listing the theme.
+enum class bench_task { unpack, pack, list };
 
 struct measurement {
   double wall = 0;    // seconds
@@ -60,6 +69,7 @@ struct measurement {
 };
 
 struct bench_setup {
+  bench_task task = bench_task::unpack;
   std::string data;     // where the .ctf and .tar files are
   std::string scratch;  // where each run writes: by default on the same
                         // file system
@@ -105,12 +115,38 @@ std::string theme_directory_of(const std::string& profile) {
   return profile + "_ctf";
 }
 
+// The folder every tool packs: the profile's theme, unpacked once.
+std::string folder_to_pack(const bench_setup& setup,
+                           const std::string& profile) {
+  return setup.data + "/" + profile + "-unpacked/" +
+         theme_directory_of(profile);
+}
+
 std::vector<std::string> command_for(const bench_tool& tool,
                                      const bench_setup& setup,
                                      const std::string& profile,
                                      const std::string& output) {
   std::string base = setup.data + "/" + profile;
-  if (!tool.executable.empty()) return {tool.executable, base + ".ctf"};
+  bool own = !tool.executable.empty();
+  switch (setup.task) {
+    case bench_task::pack:
+      if (own) {
+        return {tool.executable, folder_to_pack(setup, profile),
+                output + "/" + profile + ".ctf"};
+      }
+      return {tool.label,
+              "-cf",
+              output + "/" + profile + ".tar",
+              "-C",
+              folder_to_pack(setup, profile),
+              "."};
+    case bench_task::list:
+      if (own) return {tool.executable, "--list", base + ".ctf"};
+      return {tool.label, "-tvf", base + ".tar"};
+    case bench_task::unpack:
+      break;
+  }
+  if (own) return {tool.executable, base + ".ctf"};
   return {tool.label, "-xf", base + ".tar", "-C",
           output + "/" + theme_directory_of(profile)};
 }
@@ -124,7 +160,7 @@ bool measure(const bench_tool& tool, const bench_setup& setup,
              const std::string& profile, const std::string& output,
              measurement* result) {
   mkdir(output.c_str(), 0755);
-  if (tool.executable.empty()) {
+  if (tool.executable.empty() && setup.task == bench_task::unpack) {
     mkdir((output + "/" + theme_directory_of(profile)).c_str(), 0755);
   }
   // The tool is the timed process itself: a wrapper such as time(1) would add
@@ -204,15 +240,39 @@ bool make_data_apart(const std::string& data, const bench_profile& profile) {
          WEXITSTATUS(status) == 0;
 }
 
-// One untimed run of each tool: warms the page cache and checks the trees.
+// Unpacks the profile's theme once into the folder every tool packs.
+bool unpack_folder_to_pack(const bench_setup& setup,
+                           const std::string& profile) {
+  std::string folder = folder_to_pack(setup, profile);
+  std::string done = folder + ".complete";
+  struct stat status;
+  if (stat(done.c_str(), &status) == 0) return true;
+  std::string parent = folder.substr(0, folder.rfind('/'));
+  run_command({"rm", "-rf", parent}, "/");
+  mkdir(parent.c_str(), 0755);
+  if (run_command({THEMEUNPACK_EXECUTABLE, setup.data + "/" + profile + ".ctf"},
+                  parent) != 0) {
+    fprintf(stderr, "cannot unpack %s to pack it\n", profile.c_str());
+    return false;
+  }
+  return run_command({"touch", done}, "/") == 0;
+}
+
+// One untimed run of each tool: warms the page cache and, for unpacking,
+// checks the trees; packing and listing are checked by the tests.
 bool check_trees(const bench_setup& setup, const std::string& profile) {
   std::map<std::string, std::string> outputs;
   measurement ignored;
+  if (setup.task == bench_task::pack &&
+      !unpack_folder_to_pack(setup, profile)) {
+    return false;
+  }
   for (const bench_tool& tool : setup.tools) {
     std::string& output = outputs[tool.label];
     output = setup.scratch + "/check-" + tool.label;
     if (!measure(tool, setup, profile, output, &ignored)) return false;
   }
+  if (setup.task != bench_task::unpack) return true;
   bool same = true;
   const std::string& first = setup.tools.front().label;
   for (const auto& [tool, output] : outputs) {
@@ -330,11 +390,10 @@ bool bench_profile_runs(const bench_setup& setup, const std::string& profile,
 // (`why` empty), else on standard error after `why`, with status 2.
 [[noreturn]] void exit_with_usage(const char* program, const std::string& why) {
   if (!why.empty()) fprintf(stderr, "%s: %s\n", program, why.c_str());
-  fprintf(
-      why.empty() ? stdout : stderr,
-      "usage: %s <data directory> [--rounds N] [--baseline FILE] [--also FILE] "
-      "[--outputs DIR] [profile ...]\n",
-      program);
+  fprintf(why.empty() ? stdout : stderr,
+          "usage: %s <data directory> [--task unpack|pack|list] [--rounds N] "
+          "[--baseline FILE] [--also FILE] [--outputs DIR] [profile ...]\n",
+          program);
   exit(why.empty() ? 0 : 2);
 }
 
@@ -366,13 +425,32 @@ int main(int argc, char** argv) {
   }
   bench_setup setup;
   setup.data = argv[1];
-  setup.tools.push_back({"themeunpack", THEMEUNPACK_EXECUTABLE});
   int rounds = DEFAULT_ROUNDS;
   std::vector<std::string> profiles;
   std::string outputs;
+  // The task comes first: it decides which program the others are measured
+  // against.
+  for (int i = 2; i + 1 < argc; ++i) {
+    if (strcmp(argv[i], "--task") != 0) continue;
+    std::string task = argv[i + 1];
+    if (task == "pack") {
+      setup.task = bench_task::pack;
+    } else if (task == "list") {
+      setup.task = bench_task::list;
+    } else if (task != "unpack") {
+      exit_with_usage(argv[0], "--task is unpack, pack or list, not " + task);
+    }
+  }
+  if (setup.task == bench_task::pack) {
+    setup.tools.push_back({"themepack", THEMEPACK_EXECUTABLE});
+  } else {
+    setup.tools.push_back({"themeunpack", THEMEUNPACK_EXECUTABLE});
+  }
   for (int i = 2; i < argc; ++i) {
     bool has_value = i + 1 < argc;
-    if (strcmp(argv[i], "--rounds") == 0 && has_value) {
+    if (strcmp(argv[i], "--task") == 0 && has_value) {
+      ++i;
+    } else if (strcmp(argv[i], "--rounds") == 0 && has_value) {
       rounds = parse_rounds(argv[0], argv[++i]);
     } else if (strcmp(argv[i], "--baseline") == 0 && has_value) {
       setup.tools.push_back({"baseline", argv[++i]});

@@ -213,6 +213,28 @@ void lay_out(pack_run* run) {
   }
 }
 
+// Whether the PTF image found begins with the magic; it is read again, and
+// checked again, when it is packed.
+void check_ptf_magic(pack_run* run) {
+  const std::string& path = run->plan.ptf_path;
+  input_file file;
+  int error = 0;
+  input_result opened = open_input_file(&run->tree, path, &file, &error);
+  if (opened != input_result::done) {
+    refuse_failure(run, opened, path, error);
+    return;
+  }
+  unsigned char magic[THEME_U32_SIZE];
+  bool read =
+      read_input_bytes(file, THEME_MAGIC_OFFSET, magic, sizeof magic, &error);
+  close_input_file(&file);
+  if (!read && error != 0) {
+    refuse_because(run, CANNOT_READ_INPUT, path, error);
+  } else if (!read || theme_u32_at(magic) != THEME_MAGIC) {
+    refuse(run, REFUSE_NOT_PTF, path);
+  }
+}
+
 // Surveys the whole folder before anything is written: every refusal is
 // reported, and the table is laid out.
 bool plan_pack(pack_run* run) {
@@ -220,6 +242,8 @@ bool plan_pack(pack_run* run) {
   if (run->plan.ptf_path.empty()) {
     print_about(NO_PTF_IMAGE, run->folder.c_str());
     run->plan.refused = true;
+  } else if (run->plan.ptf_length >= PTF_HEADER_SIZE) {
+    check_ptf_magic(run);
   }
   std::sort(run->plan.records.begin(), run->plan.records.end(), by_stored_name);
   if (!run->plan.refused) lay_out(run);

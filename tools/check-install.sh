@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Checks what a user installs, after `make build`:
-#   - `cmake --install` into a staging directory, under umask 077, puts the
-#     binary, the man page, the licence and the changelog in place, in
-#     directories of mode 0755, and the man page renders without warnings;
+#   - `cmake --install` into a staging directory, under umask 077, puts both
+#     binaries, their man pages, the licence and the changelog in place, in
+#     directories of mode 0755, and the man pages render without warnings;
 #   - the Debian package of the current version passes lintian --pedantic with
 #     no error, warning or pedantic tag; the uninstall target then takes away
 #     what the install put in place and the directories it made; and (as
 #     root, where it is not installed already) `dpkg -i` makes `man
-#     themeunpack` work and `dpkg -r` takes every file away again;
+#     themeunpack` and `man themepack` work and `dpkg -r` takes every file
+#     away again;
 #   - a build configured as if GoogleTest were missing still builds and
 #     installs the tool, saying the tests were left out;
 #   - the uninstall target follows `cmake --install --prefix`.
@@ -25,17 +26,21 @@ fail() { echo "$*" >&2; exit 1; }
 closed=$(find "$stage/local" -type d ! -perm 0755)
 [ -z "$closed" ] || fail "under umask 077 the install made directories others cannot enter:
 $closed"
-for installed in bin/themeunpack share/man/man1/themeunpack.1.gz \
-                 share/doc/themeunpack/copyright share/doc/themeunpack/changelog.gz; do
+for installed in bin/themeunpack bin/themepack share/man/man1/themeunpack.1.gz \
+                 share/man/man1/themepack.1.gz share/doc/themeunpack/copyright \
+                 share/doc/themeunpack/changelog.gz; do
   [ -f "$stage/local/usr/local/$installed" ] || fail "cmake --install did not put $installed in place"
 done
 "$stage/local/usr/local/bin/themeunpack" > /dev/null && fail "the installed binary must fail without arguments"
-echo "install: binary, man page, licence and changelog in place"
+"$stage/local/usr/local/bin/themepack" > /dev/null && fail "the installed packer must fail without arguments"
+echo "install: binaries, man pages, licence and changelog in place"
 
-warnings=$(MANWIDTH=80 man --warnings -l "$stage/local/usr/local/share/man/man1/themeunpack.1.gz" 2>&1 > /dev/null)
-[ -z "$warnings" ] || fail "the man page renders with warnings:
+for page in themeunpack themepack; do
+  warnings=$(MANWIDTH=80 man --warnings -l "$stage/local/usr/local/share/man/man1/$page.1.gz" 2>&1 > /dev/null)
+  [ -z "$warnings" ] || fail "the man page of $page renders with warnings:
 $warnings"
-echo "man page: renders without warnings"
+done
+echo "man pages: render without warnings"
 
 (cd "$build" && cpack -G DEB > /dev/null)
 deb="$build/themeunpack_${version}_$(dpkg --print-architecture).deb"
@@ -58,12 +63,14 @@ else
   dpkg -i "$deb" > /dev/null
   files=$(dpkg -L themeunpack)
   man -w themeunpack > /dev/null || fail "man themeunpack finds no page after dpkg -i"
+  man -w themepack > /dev/null || fail "man themepack finds no page after dpkg -i"
   themeunpack > /dev/null && fail "the packaged binary must fail without arguments"
+  themepack > /dev/null && fail "the packaged packer must fail without arguments"
   dpkg -r themeunpack > /dev/null
   while IFS= read -r path; do
     [ -d "$path" ] || [ ! -e "$path" ] || fail "dpkg -r left $path behind"
   done <<< "$files"
-  echo "package: dpkg -i gives man themeunpack, dpkg -r removes every file"
+  echo "package: dpkg -i gives both programs and their pages, dpkg -r removes every file"
 fi
 
 cmake -S "$source_dir" -B "$stage/no-gtest" -G Ninja -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON \
