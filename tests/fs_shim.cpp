@@ -4,7 +4,9 @@
 //     tool's K-th file-system call, the directory at SHIM_SWAP_DIR is moved
 //     aside (to the same path with ".moved" appended) and a symbolic link to
 //     SHIM_SWAP_TO is put in its place; "SWAPPED" is then written to
-//     SHIM_REPORT, so the test knows the run got that far.
+//     SHIM_REPORT, so the test knows the run got that far. With
+//     SHIM_SWAP_WITH=fifo a FIFO is put there instead of the link, and with
+//     SHIM_SWAP_WITH=rewritten the file there is rewritten, longer, in place.
 //   SHIM_FAIL_CLOSE=1: closing a file the tool created for writing fails with
 //     EIO (after really closing it), as on a disk that fills up late.
 //   SHIM_KILL_AT_WRITE=N: the N-th write to a file the tool created kills it
@@ -81,11 +83,27 @@ void count_call() {
   const char* directory = getenv("SHIM_SWAP_DIR");
   const char* target = getenv("SHIM_SWAP_TO");
   const char* report = getenv("SHIM_REPORT");
-  if (directory == nullptr || target == nullptr || report == nullptr) return;
-  char moved[4096];
-  snprintf(moved, sizeof moved, "%s.moved", directory);
-  syscall(SYS_rename, directory, moved);
-  syscall(SYS_symlink, target, directory);
+  const char* with = getenv("SHIM_SWAP_WITH");
+  if (with == nullptr) with = "link";
+  if (directory == nullptr || report == nullptr ||
+      (target == nullptr && strcmp(with, "link") == 0)) {
+    return;
+  }
+  if (strcmp(with, "rewritten") == 0) {
+    int rewritten = static_cast<int>(
+        syscall(SYS_openat, AT_FDCWD, directory, O_WRONLY | O_TRUNC, 0));
+    syscall(SYS_write, rewritten, "REWRITTEN", 9);
+    syscall(SYS_close, rewritten);
+  } else {
+    char moved[4096];
+    snprintf(moved, sizeof moved, "%s.moved", directory);
+    syscall(SYS_rename, directory, moved);
+    if (strcmp(with, "fifo") == 0) {
+      syscall(SYS_mknodat, AT_FDCWD, directory, S_IFIFO | 0644, 0);
+    } else {
+      syscall(SYS_symlink, target, directory);
+    }
+  }
   int file = static_cast<int>(syscall(SYS_openat, AT_FDCWD, report,
                                       O_WRONLY | O_CREAT | O_TRUNC, 0644));
   syscall(SYS_write, file, "SWAPPED", 7);

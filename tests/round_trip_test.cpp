@@ -6,7 +6,9 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+
 #include <unistd.h>
+#include <csignal>
 
 #include <strings.h>
 
@@ -579,7 +581,8 @@ TEST(Pack, ChangesMeanwhileAndALinkAtTheThemeFile) {
 }
 
 // Between any two file-system calls, a folder being packed is swapped for a
-// link to one outside holding a secret at the same names: the pack is refused
+// link to one outside holding a secret at the same names and lengths: the pack
+// is refused
 // or holds none of the secret, never anything read through the link.
 TEST(Pack, FolderSwappedForALinkBetweenAnyTwoCalls) {
   for (const char* swapped : {"d", "d/sub"}) {
@@ -587,15 +590,18 @@ TEST(Pack, FolderSwappedForALinkBetweenAnyTwoCalls) {
     for (;; ++call) {
       scratch_directory scratch;
       scratch_directory outside;
-      lay_out(scratch / "t_ctf", {{"t.ptf", ptf_image("body")},
-                                  {"d/a", "a"},
-                                  {"d/sub/b", "b"},
-                                  {"e", "e"}});
-      lay_out(outside.path(), {{"a", "SECRET"},
-                               {"b", "SECRET"},
-                               {"sub/b", "SECRET"},
-                               {"d/a", "SECRET"},
-                               {"d/sub/b", "SECRET"}});
+      const folder_files inside = {{"t.ptf", ptf_image("body")},
+                                   {"d/a", "a"},
+                                   {"d/sub/b", "b"},
+                                   {"e", "e"}};
+      lay_out(scratch / "t_ctf", inside);
+      // The secret is as long as what it stands in for: a length that
+      // differs would be refused as a change, hiding a read through the link.
+      lay_out(outside.path(), {{"a", "#"},
+                               {"b", "#"},
+                               {"sub/b", "#"},
+                               {"d/a", "#"},
+                               {"d/sub/b", "#"}});
       run_options options = packer();
       options.environment = {
           preload(), "SHIM_SWAP_AT=" + std::to_string(call),
@@ -606,10 +612,12 @@ TEST(Pack, FolderSwappedForALinkBetweenAnyTwoCalls) {
       if (access((scratch / "swapped").c_str(), F_OK) != 0) break;
       SCOPED_TRACE(std::string(swapped) + " swapped at call " +
                    std::to_string(call) + "; output:\n" + run.output);
-      std::string packed;
       bool made = access((scratch / "t.ctf").c_str(), F_OK) == 0;
-      if (made) packed = read_file(scratch / "t.ctf");
-      EXPECT_EQ(packed.find("SECRET"), std::string::npos);
+      std::string packed = made ? read_file(scratch / "t.ctf") : "";
+      // A pack that was made is exactly the folder's own.
+      if (made) {
+        EXPECT_EQ(packed, expected_pack(inside));
+      }
       const std::string refused = "Theme file t.ctf not written.\n";
       if (made) {
         EXPECT_EQ(run.status, 0);
@@ -622,6 +630,49 @@ TEST(Pack, FolderSwappedForALinkBetweenAnyTwoCalls) {
       }
     }
     EXPECT_GT(call, 20) << swapped << ": the shim saw too few calls";
+  }
+}
+
+// Between any two file-system calls, a file being packed is replaced by a
+// FIFO, or rewritten in place with other bytes of another length: the FIFO is
+// never opened (a read would wait forever for a writer), and a pack that is
+// made is the folder's own before or after, never one with the file's new
+// bytes cut to its old length.
+TEST(Pack, FileReplacedOrRewrittenBetweenAnyTwoCalls) {
+  for (const char* with : {"fifo", "rewritten"}) {
+    int call = 1;
+    for (;; ++call) {
+      scratch_directory scratch;
+      const folder_files inside = {
+          {"t.ptf", ptf_image("body")}, {"a", "12345"}, {"e", "e"}};
+      lay_out(scratch / "t_ctf", inside);
+      run_options options = packer();
+      options.environment = {preload(), "SHIM_SWAP_AT=" + std::to_string(call),
+                             "SHIM_SWAP_DIR=" + scratch / "t_ctf/a",
+                             std::string("SHIM_SWAP_WITH=") + with,
+                             "SHIM_REPORT=" + scratch / "swapped"};
+      running_tool tool =
+          start_tool(scratch.path(), {"t_ctf", "t.ctf"}, options);
+      bool ended = tool_ended_within(tool, 20000);
+      if (!ended) kill(tool.pid, SIGKILL);
+      run_result run = finish_tool(tool);
+      if (access((scratch / "swapped").c_str(), F_OK) != 0) break;
+      SCOPED_TRACE(std::string(with) + " at call " + std::to_string(call) +
+                   "; output:\n" + run.output);
+      ASSERT_TRUE(ended) << "the pack waits on the FIFO";
+      if (access((scratch / "t.ctf").c_str(), F_OK) == 0) {
+        EXPECT_EQ(run.status, 0);
+        // The folder as it was, or as it is once rewritten: never a mix.
+        folder_files rewritten = inside;
+        rewritten["a"] = "REWRITTEN";
+        std::string packed = read_file(scratch / "t.ctf");
+        EXPECT_TRUE(packed == expected_pack(inside) ||
+                    packed == expected_pack(rewritten));
+      } else {
+        EXPECT_EQ(run.status, 255);
+      }
+    }
+    EXPECT_GT(call, 20) << with << ": the shim saw too few calls";
   }
 }
 
