@@ -8,6 +8,7 @@
 #include "format/theme_file.h"
 #include "pack/pack_messages.h"
 #include "tree/input_tree.h"
+#include "tree/output_names.h"
 #include "tree/output_tree.h"
 #include "unpack/extract_entries.h"
 #include "unpack/messages.h"
@@ -38,8 +39,13 @@ struct pack_run {
   pack_plan plan;
 };
 
+// `path` without the separators at its end (those of the platform: a "\" is
+// one only on Windows), so that the theme file goes beside the folder.
 std::string without_trailing_separators(std::string path) {
-  while (path.size() > 1 && (path.back() == '/' || path.back() == '\\')) {
+  std::string plain = path;
+  use_platform_separators(&plain[0]);
+  while (plain.size() > 1 && plain.back() == '/') {
+    plain.pop_back();
     path.pop_back();
   }
   return path;
