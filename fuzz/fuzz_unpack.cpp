@@ -9,7 +9,10 @@
 //   - after a run with status 0, every file the run was meant to write is
 //   there;
 //   - the status is 0 exactly when no failure message was printed, and then the
-//     last line is "Finished OK!".
+//     last line is "Finished OK!";
+//   - --list of the same bytes, run first, writes nothing, its status is 0
+//     exactly when it printed no message in place of an output, and its last
+//     line counts the output lines and adds up their sizes.
 // A run that hangs (on a FIFO, say) is caught by libFuzzer's own timeout.
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -182,6 +185,44 @@ std::string take_output() {
   return output;
 }
 
+// What is wrong with a listing and its status, or "" when nothing is.
+std::string listing_problem(int status, const std::string& listing) {
+  size_t lines = 0;
+  unsigned long long bytes = 0;
+  bool skipped = false;
+  size_t start = 0;
+  std::string last;
+  while (start < listing.size()) {
+    size_t end = listing.find('\n', start);
+    if (end == std::string::npos) return "a listing line without its newline";
+    std::string line = listing.substr(start, end - start);
+    start = end + 1;
+    if (start == listing.size()) {
+      last = line;
+      break;
+    }
+    // An output: its size right-aligned in ten columns, two spaces, a path.
+    bool output = line.size() > 12 && line.compare(10, 2, "  ") == 0 &&
+                  line[9] >= '0' && line[9] <= '9';
+    if (output) {
+      ++lines;
+      bytes += strtoull(line.c_str(), nullptr, 10);
+    } else {
+      skipped = true;
+    }
+  }
+  // A theme that is rejected or cannot be read ends on its message, not on
+  // the totals.
+  if (last.find(" files, ") == std::string::npos) return "";
+  if (status == 0 && skipped) return "a listing with a skip ended with 0";
+  if (status != 0 && !skipped) return "a clean listing ended with a failure";
+  if (last !=
+      std::to_string(lines) + " files, " + std::to_string(bytes) + " bytes") {
+    return "the totals disagree with the lines: " + last;
+  }
+  return "";
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -195,6 +236,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   write_whole(root + "/work/theme.ctf", data, size);
 
   if (chdir((root + "/work").c_str()) != 0) fail("chdir into work");
+  std::vector<std::string> before_listing = names_in(theme_directory);
+  std::vector<std::string> work_before = names_in(root + "/work");
+  int listed = run_lister("theme.ctf");
+  std::string listing = take_output();
+  if (names_in(theme_directory) != before_listing ||
+      names_in(root + "/work") != work_before) {
+    fail("--list wrote");
+  }
+  std::string listing_wrong = listing_problem(listed, listing);
+  if (!listing_wrong.empty()) fail(listing_wrong + "\n" + listing);
   int status = run_unpacker("theme.ctf", false);
   if (chdir(setup.start_directory.c_str()) != 0) fail("chdir back");
   std::string output = take_output();
