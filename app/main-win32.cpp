@@ -10,12 +10,12 @@
 
 #include "app/run_packer.h"
 #include "app/run_unpacker.h"
+#include "text/utf16-win32.h"
 
 // Each program built from this file names its own command line.
 #ifndef PROGRAM_COMMAND_LINE
 #define PROGRAM_COMMAND_LINE run_command_line
 #endif
-#include "text/utf16-win32.h"
 
 int wmain(int argc, wchar_t** argv) {
   _setmode(_fileno(stdout), _O_BINARY);

@@ -1,7 +1,8 @@
 // Reads the theme file: recognises it, and reads its header fields, its
-// file-table records and blocks of its data, each at an absolute position. It
-// never writes to disk and never prints; callers decide what a failure means
-// and what to say.
+// file-table records and blocks of its data, each at an absolute position; and
+// encodes the fields and records a packer writes, so that one place knows the
+// layout both ways. It never writes to disk and never prints; callers decide
+// what a failure means and what to say.
 //
 // Layout of a theme file (all integers unsigned 32-bit little-endian, all
 // offsets absolute from the start of the file):
