@@ -26,6 +26,8 @@
 //   SHIM_CUT_FILE=path, SHIM_CUT_AT=N: just before the first read whose range
 //     holds byte N, the file at `path` is cut short to N bytes. A copy the
 //     kernel makes (copy_file_range, sendfile) reads too.
+//   SHIM_READ_ERROR_AT=N: every read whose range holds byte N fails with EIO,
+//     as on a failing card; a kernel copy's reading too.
 //   SHIM_NO_COPY_FILE_RANGE=1: copy_file_range is refused (EXDEV), as across
 //     file systems.
 //   SHIM_NO_SENDFILE=1: sendfile is refused (EINVAL), as where the kernel
@@ -361,14 +363,27 @@ void cut_before_read(off_t offset, size_t size) {
   syscall(SYS_truncate, path, at);
 }
 
+// True, with errno EIO, for a read of `size` bytes at `offset` that holds the
+// byte SHIM_READ_ERROR_AT.
+bool read_fails(off_t offset, size_t size) {
+  const char* at_text = getenv("SHIM_READ_ERROR_AT");
+  if (at_text == nullptr) return false;
+  long at = atol(at_text);
+  if (at < offset || at >= offset + static_cast<off_t>(size)) return false;
+  errno = EIO;
+  return true;
+}
+
 ssize_t pread(int file, void* data, size_t size, off_t offset) {
   cut_before_read(offset, size);
+  if (read_fails(offset, size)) return -1;
   return next<ssize_t (*)(int, void*, size_t, off_t)>("pread")(file, data, size,
                                                                offset);
 }
 
 ssize_t pread64(int file, void* data, size_t size, off64_t offset) {
   cut_before_read(static_cast<off_t>(offset), size);
+  if (read_fails(static_cast<off_t>(offset), size)) return -1;
   return next<ssize_t (*)(int, void*, size_t, off64_t)>("pread64")(
       file, data, size, offset);
 }
@@ -402,6 +417,7 @@ bool before_copy(const char* refusal, int error, int file, off_t offset,
     *size = static_cast<size_t>(most);
   }
   cut_before_read(offset, *size);
+  if (read_fails(offset, *size)) return false;
   count_write(file);
   return true;
 }

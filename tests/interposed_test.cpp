@@ -293,35 +293,62 @@ TEST(Interposed, EveryWriteRouteWritesTheSameTrees) {
 }
 
 // The theme file cut short while a block is copied, before its first piece,
-// in its middle or before its last byte: the entry is skipped as data outside
-// the file, and what stood at its name stays, on every route.
-TEST(Interposed, ThemeFileCutShortDuringACopy) {
+// in its middle or before its last byte, or failing to be read in its middle
+// (an I/O error, as on a failing card): the entry is skipped, as data outside
+// the file or as data that cannot be read with the system's reason, and what
+// stood at its name stays, on every route. A read error in the image skips
+// the .ptf the same way.
+TEST(Interposed, ThemeFileCutShortOrUnreadableDuringACopy) {
   const size_t large = 3 * 1024 * 1024 + 5;
   theme_blueprint blueprint;
+  blueprint.ptf_body = std::string(100, 'p');
   blueprint.files = {{"/big", std::string(large, 'b')}};
   built_theme built = build_theme(blueprint);
   uint64_t start = built.records[0].offset;
+  const std::string outside =
+      "Skipping /big: its data lie outside the theme file.\n";
+  const std::string unreadable =
+      "its data cannot be read: " + reason_for(EIO) + ".\n";
+  struct fault {
+    std::string variable;
+    uint64_t at;
+    std::string skipped;
+    const char* ptf_line;
+  };
+  const std::vector<fault> faults = {
+      {"SHIM_CUT_AT=", start, outside, "PTF unpacked OK.\n"},
+      {"SHIM_CUT_AT=", start + large / 2, outside, "PTF unpacked OK.\n"},
+      {"SHIM_CUT_AT=", start + large - 1, outside, "PTF unpacked OK.\n"},
+      {"SHIM_READ_ERROR_AT=", start + large / 2, "Skipping /big: " + unreadable,
+       "PTF unpacked OK.\n"},
+      {"SHIM_READ_ERROR_AT=", 350, "", ""}};
   for (const write_route& route : WRITE_ROUTES)
-    for (uint64_t cut : {start, start + large / 2, start + large - 1}) {
-      SCOPED_TRACE(std::string(route.name) + ", cut at " + std::to_string(cut));
+    for (const fault& f : faults) {
+      SCOPED_TRACE(std::string(route.name) + ", " + f.variable +
+                   std::to_string(f.at));
       scratch_directory scratch;
       write_file(scratch / "theme.ctf", built.bytes);
       ASSERT_EQ(mkdir((scratch / "theme_ctf").c_str(), 0755), 0);
       write_file(scratch / "theme_ctf/big", "from an earlier run");
       run_options options;
-      options.environment =
-          route_environment(route, {"SHIM_CUT_FILE=" + scratch / "theme.ctf",
-                                    "SHIM_CUT_AT=" + std::to_string(cut)});
+      std::vector<std::string> more = {f.variable + std::to_string(f.at)};
+      if (f.variable == "SHIM_CUT_AT=") {
+        more.push_back("SHIM_CUT_FILE=" + scratch / "theme.ctf");
+      }
+      options.environment = route_environment(route, more);
       run_result run = run_tool(scratch.path(), {"theme.ctf"}, options);
-      EXPECT_EQ(run.output,
-                "Metadata unpacked OK.\n"
-                "Skipping /big: its data lie outside the theme file.\n"
-                "Files unpacked with errors.\n"
-                "PTF unpacked OK.\n"
-                "Finished with errors.\n");
+      bool in_image = f.skipped.empty();
+      EXPECT_EQ(
+          run.output,
+          "Metadata unpacked OK.\n" +
+              (in_image
+                   ? "Files unpacked OK.\nSkipping theme.ptf: " + unreadable
+                   : f.skipped + "Files unpacked with errors.\n" + f.ptf_line) +
+              "Finished with errors.\n");
       tree written = snapshot_tree(scratch / "theme_ctf");
-      EXPECT_EQ(written.size(), 4u);
-      EXPECT_EQ(written["big"], "from an earlier run");
+      EXPECT_EQ(written.size(), in_image ? 3u : 4u);
+      EXPECT_EQ(written["big"],
+                in_image ? std::string(large, 'b') : "from an earlier run");
     }
 }
 

@@ -109,6 +109,7 @@ std::vector<std::string> every_message() {
                                        SKIP_OUTSIDE_DIRECTORY,
                                        SKIP_SYMLINK,
                                        SKIP_OUTSIDE_FILE,
+                                       SKIP_CANNOT_READ,
                                        SKIP_THEME_FILE,
                                        SKIP_NOT_ON_WINDOWS,
                                        CANNOT_WRITE,

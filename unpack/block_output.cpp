@@ -44,7 +44,14 @@ bool save_theme_block(const theme_file& theme, uint64_t offset, uint64_t length,
     auto piece =
         static_cast<size_t>(std::min<uint64_t>(buffer.size, length - copied));
     if (!read_theme_bytes(theme, offset + copied, buffer.bytes, piece)) {
-      print_about(SKIP_OUTSIDE_FILE, name);
+      // The file cut short meanwhile, or a failing disk: the user needs to
+      // know which.
+      if (theme.read_error == THEME_ENDED_EARLY) {
+        print_about(SKIP_OUTSIDE_FILE, name);
+      } else {
+        print_about_because(SKIP_CANNOT_READ, name,
+                            system_reason(theme.read_error));
+      }
       return false;
     }
     tree_result appended = append_output(output, buffer.bytes, piece);

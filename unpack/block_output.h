@@ -41,9 +41,10 @@ bool report_output(tree_result result, const staged_output& output,
 
 // Copies the `length` bytes at `offset` of the theme file into `output`, in
 // the kernel where the system can and through `buffer` where it cannot,
-// publishes it, and reports as report_output does. A read
-// that comes up short (the theme file cut short meanwhile, an I/O error) is
-// reported as data outside the theme file, and the output is not published.
+// publishes it, and reports as report_output does. A read that comes up short
+// (the theme file cut short meanwhile) is reported as data outside the theme
+// file, one that fails (an I/O error) as data that cannot be read, with the
+// system's reason; either way the output is not published.
 bool save_theme_block(const theme_file& theme, uint64_t offset, uint64_t length,
                       const copy_buffer& buffer, staged_output* output,
                       const char* path, const char* name);

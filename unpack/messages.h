@@ -25,6 +25,10 @@ constexpr const char* SKIP_SYMLINK =
     "Skipping %s: its path goes through a symbolic link.\n";
 constexpr const char* SKIP_OUTSIDE_FILE =
     "Skipping %s: its data lie outside the theme file.\n";
+// %s: the stored entry name or the .ptf name, then why, in the system's
+// words.
+constexpr const char* SKIP_CANNOT_READ =
+    "Skipping %s: its data cannot be read: %s.\n";
 constexpr const char* SKIP_THEME_FILE =
     "Skipping %s: it would overwrite the theme file.\n";
 // Printed by Windows builds only.
