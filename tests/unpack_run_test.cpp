@@ -615,12 +615,14 @@ TEST(FileSystemsWithoutHardLinks, GetEveryFile) {
   }
   const struct {
     const char* name;
-    const char* make;   // %s: the image
-    const char* mount;  // %s: the image, then the mount point
+    const char* make;    // %s: the image
+    const char* mount;   // %s: the image, then the mount point
+    bool unicode_names;  // fusefat makes ASCII names alone
   } file_systems[] = {
-      {"FAT16", "mkfs.vfat %s", "fusefat -o rw+ %s %s"},
+      {"FAT16", "mkfs.vfat %s", "fusefat -o rw+ %s %s", false},
       {"exFAT", "mkfs.exfat %s",
-       "device=$(losetup -f --show %s) && mount.exfat-fuse \"$device\" %s"},
+       "device=$(losetup -f --show %s) && mount.exfat-fuse \"$device\" %s",
+       true},
   };
   theme_blueprint blueprint;
   blueprint.ptf_body = "image";
@@ -658,15 +660,45 @@ TEST(FileSystemsWithoutHardLinks, GetEveryFile) {
     tree after_second = snapshot_tree(mounted + "/theme_ctf");
     // The theme file inside its own theme directory and an entry naming it in
     // another case: on these file systems that is the theme file, whatever
-    // identity FUSE gives each spelling.
-    ASSERT_EQ(mkdir((mounted + "/t_ctf").c_str(), 0755), 0);
-    theme_blueprint aliasing;
-    aliasing.files = {{"/T.CTF", "the entry's bytes"}, {"/other", "o"}};
-    std::string aliasing_bytes = build_theme(aliasing).bytes;
-    write_file(mounted + "/t_ctf/t.ctf", aliasing_bytes);
-    run_result aliased = run_tool(mounted, {"t_ctf/t.ctf"});
-    std::string theme_after = read_file(mounted + "/t_ctf/t.ctf");
-    std::string other_after = read_file(mounted + "/t_ctf/other");
+    // identity FUSE gives each spelling, in capitals too and beyond ASCII
+    // (the folder folds case by Unicode). The same name in a folder below is
+    // another file, and is replaced.
+    struct alias {
+      std::string theme;  // the theme file, in its own theme directory
+      std::string entry;  // a stored name
+      bool refused;
+    };
+    const std::vector<alias> aliases = {
+        {"t_ctf/t.ctf", "/T.CTF", true},
+        {"U_CTF/U.CTF", "/u.ctf", true},
+        {"V_CTF/V.CTF", "/sub/v.ctf", false},
+        // Beyond ASCII last: FAT16 through fusefat takes none of them.
+        {"\xc3\xbc_ctf/\xc3\xbc.ctf", "/\xc3\x9c.CTF", true},
+        {"th\xc3\xa8me_ctf/th\xc3\xa8me.ctf", "/TH\xc3\x88ME.CTF", true}};
+    std::vector<run_result> aliased;
+    std::vector<std::string> theme_after;
+    std::vector<std::string> entry_after;
+    std::vector<std::string> other_after;
+    for (const alias& a : aliases) {
+      bool ascii = a.theme.find('\xc3') == std::string::npos;
+      if (!ascii && !file_system.unicode_names) continue;
+      std::string folder = mounted + "/" + a.theme.substr(0, a.theme.find('/'));
+      // Failing here, the image must still be unmounted below.
+      if (mkdir(folder.c_str(), 0755) != 0 ||
+          mkdir((folder + "/sub").c_str(), 0755) != 0) {
+        ADD_FAILURE() << "cannot make " << folder << ": the daemon is gone?";
+        break;
+      }
+      write_file(folder + "/sub/v.ctf", "from before");
+      theme_blueprint aliasing;
+      aliasing.files = {{a.entry, "the entry's bytes"}, {"/other", "o"}};
+      write_file(mounted + "/" + a.theme, build_theme(aliasing).bytes);
+      aliased.push_back(run_tool(mounted, {a.theme}));
+      theme_after.push_back(read_file(mounted + "/" + a.theme));
+      entry_after.push_back(read_file(folder + "/sub/v.ctf"));
+      // The file system's daemon is still there to answer.
+      other_after.push_back(read_file(folder + "/other"));
+    }
     EXPECT_EQ(
         system(("fusermount -u " + mounted + " > /dev/null 2>&1").c_str()), 0)
         << "cannot unmount " << mounted;
@@ -681,13 +713,24 @@ TEST(FileSystemsWithoutHardLinks, GetEveryFile) {
     EXPECT_TRUE(after_first == expected);
     EXPECT_EQ(second.output, first.output);
     EXPECT_TRUE(after_second == expected);
-    EXPECT_EQ(aliased.output,
-              "Metadata unpacked OK.\n"
-              "Skipping /T.CTF: it would overwrite the theme file.\n"
-              "Files unpacked with errors.\nPTF unpacked OK.\n"
-              "Finished with errors.\n");
-    EXPECT_TRUE(theme_after == aliasing_bytes);
-    EXPECT_EQ(other_after, "o");
+    for (size_t i = 0; i < aliased.size(); ++i) {
+      const alias& a = aliases[i];
+      SCOPED_TRACE(a.theme + " and " + a.entry);
+      theme_blueprint aliasing;
+      aliasing.files = {{a.entry, "the entry's bytes"}, {"/other", "o"}};
+      EXPECT_EQ(aliased[i].output,
+                a.refused ? "Metadata unpacked OK.\nSkipping " + a.entry +
+                                ": it would overwrite the theme file.\n"
+                                "Files unpacked with errors.\nPTF unpacked "
+                                "OK.\nFinished with errors.\n"
+                          : first.output.substr(0, 22) +
+                                "Files unpacked OK.\nPTF unpacked OK.\n"
+                                "Finished OK!\n");
+      EXPECT_TRUE(theme_after[i] == build_theme(aliasing).bytes);
+      EXPECT_EQ(entry_after[i],
+                a.refused ? "from before" : "the entry's bytes");
+      EXPECT_EQ(other_after[i], "o");
+    }
   }
 }
 

@@ -28,3 +28,28 @@ size_t utf8_sequence_length(const unsigned char* text) {
   }
   return length;
 }
+
+char32_t utf8_character(const unsigned char* text, size_t length) {
+  static const unsigned char LEAD_BITS[] = {0, 0x7F, 0x1F, 0x0F, 0x07};
+  char32_t character = text[0] & LEAD_BITS[length];
+  for (size_t i = 1; i < length; ++i) {
+    character = character << 6 | (text[i] & 0x3F);
+  }
+  return character;
+}
+
+void append_utf8(char32_t character, std::string* text) {
+  if (character < 0x80) {
+    *text += static_cast<char>(character);
+    return;
+  }
+  size_t length = character < 0x800 ? 2 : character < 0x10000 ? 3 : 4;
+  static const unsigned char LEAD_MARKS[] = {0, 0, 0xC0, 0xE0, 0xF0};
+  std::string sequence(length, '\0');
+  for (size_t i = length - 1; i > 0; --i) {
+    sequence[i] = static_cast<char>(0x80 | (character & 0x3F));
+    character >>= 6;
+  }
+  sequence[0] = static_cast<char>(LEAD_MARKS[length] | character);
+  *text += sequence;
+}

@@ -4,9 +4,11 @@
 // the process can then link it; elsewhere under a fresh temporary name, which
 // is renamed to the file's own once the file is complete.
 #include <fcntl.h>
+#include <locale.h>
 #include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <wctype.h>
 
 #include <algorithm>
 #include <cctype>
@@ -17,6 +19,7 @@
 #include <limits>
 #include <string>
 
+#include "text/utf8.h"
 #include "tree/output_tree.h"
 #include "tree/output_tree_platform.h"
 
@@ -61,12 +64,77 @@ bool is_protected_file(const output_tree& tree, const struct stat& status) {
   return same_identity(status, tree.protected_file);
 }
 
+// How a name is spelt anew: with every letter raised, as a folder that folds
+// case compares names, or with every letter's case turned, which gives the
+// name's other spelling.
+enum class spelling { raised, turned };
+
+// `name` spelt anew by the system's own Unicode simple case mapping
+// (towupper_l and towlower_l in a C.UTF-8 locale object), character by
+// character; a byte that is not UTF-8 stays as it is. False when the system
+// offers no such locale.
+bool respell(const std::string& name, spelling how, std::string* spelt) {
+  locale_t unicode = newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t{});
+  if (unicode == locale_t{}) return false;
+  spelt->clear();
+  const auto* text = reinterpret_cast<const unsigned char*>(name.c_str());
+  while (*text != '\0') {
+    size_t length = utf8_sequence_length(text);
+    if (length == 0) {
+      *spelt += static_cast<char>(*text++);
+      continue;
+    }
+    auto character = static_cast<wint_t>(utf8_character(text, length));
+    wint_t upper = towupper_l(character, unicode);
+    wint_t other = how == spelling::raised || upper != character
+                       ? upper
+                       : towlower_l(character, unicode);
+    append_utf8(static_cast<char32_t>(other), spelt);
+    text += length;
+  }
+  freelocale(unicode);
+  return true;
+}
+
+// `name` with the case of every letter turned: of every ASCII letter where the
+// system cannot tell the others.
+std::string other_spelling(const std::string& name) {
+  std::string other;
+  if (respell(name, spelling::turned, &other)) return other;
+  other = name;
+  for (char& c : other) {
+    auto byte = static_cast<unsigned char>(c);
+    c = static_cast<char>(islower(byte) ? toupper(byte) : tolower(byte));
+  }
+  return other;
+}
+
+// Whether two names are one where case is folded: ASCII letters everywhere,
+// every letter where the system can tell. Where it cannot, names of one length
+// that differ only beyond ASCII are taken for one: refusing is the safe
+// mistake.
+bool same_when_folded(const std::string& a, const std::string& b) {
+  std::string raised_a;
+  std::string raised_b;
+  if (respell(a, spelling::raised, &raised_a) &&
+      respell(b, spelling::raised, &raised_b)) {
+    return raised_a == raised_b;
+  }
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    auto x = static_cast<unsigned char>(a[i]);
+    auto y = static_cast<unsigned char>(b[i]);
+    if (x < 0x80 && y < 0x80 && toupper(x) != toupper(y)) return false;
+  }
+  return true;
+}
+
 // `name` in `directory` is the protected file's name in another case, in the
 // folder that takes it for the same file.
 bool is_protected_spelling(const output_tree& tree, int directory,
                            const char* name) {
   if (tree.protected_name.empty() ||
-      strcasecmp(name, tree.protected_name.c_str()) != 0) {
+      !same_when_folded(name, tree.protected_name)) {
     return false;
   }
   struct stat folder;
@@ -75,20 +143,24 @@ bool is_protected_spelling(const output_tree& tree, int directory,
          same_identity(folder, tree.protected_folder);
 }
 
-// `name` with the case of every ASCII letter turned.
-std::string other_case(std::string name) {
-  for (char& c : name) {
-    if (islower(static_cast<unsigned char>(c))) {
-      c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
-    } else if (isupper(static_cast<unsigned char>(c))) {
-      c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
-    }
-  }
-  return name;
-}
-
 tree_failure failed_with(int error) {
   return {tree_result::cannot_write, error};
+}
+
+// What the file system that `descriptor` lies on offers, as learnt so far.
+// One that cannot be told is taken for a file system of its own, which
+// learns nothing for the others.
+file_system_abilities* abilities_of(output_tree* tree, int descriptor) {
+  struct stat status;
+  uint64_t device = fstat(descriptor, &status) == 0
+                        ? static_cast<uint64_t>(status.st_dev)
+                        : std::numeric_limits<uint64_t>::max();
+  for (file_system_abilities& known : tree->file_systems) {
+    if (known.device == device) return &known;
+  }
+  tree->file_systems.push_back(file_system_abilities{});
+  tree->file_systems.back().device = device;
+  return &tree->file_systems.back();
 }
 
 // Why `name` in `directory` cannot take a directory or a new file's contents,
@@ -259,7 +331,8 @@ bool directory_removed(int directory) {
 bool link_unnamed(output_tree* tree, int file, int directory,
                   const char* name) {
 #ifdef AT_EMPTY_PATH
-  if (tree->link_descriptors) {
+  file_system_abilities* offered = abilities_of(tree, directory);
+  if (offered->link_descriptors) {
     if (linkat(file, "", directory, name, AT_EMPTY_PATH) == 0) return true;
     if (errno != ENOENT && errno != EPERM) return false;
     // ENOENT is also the answer in a directory removed meanwhile.
@@ -267,8 +340,10 @@ bool link_unnamed(output_tree* tree, int file, int directory,
       errno = ENOENT;
       return false;
     }
-    tree->link_descriptors = false;
+    offered->link_descriptors = false;
   }
+#else
+  (void)tree;
 #endif
   std::string self = "/proc/self/fd/" + std::to_string(file);
   return linkat(AT_FDCWD, self.c_str(), directory, name, AT_SYMLINK_FOLLOW) ==
@@ -304,20 +379,21 @@ int create_temporary(int directory, std::string* name) {
 // A file without a name, which vanishes with the process if the run is killed
 // before it is complete; -1 where the file system cannot make one.
 int create_unnamed(output_tree* tree, int directory) {
+  file_system_abilities* offered = abilities_of(tree, directory);
 #ifdef O_TMPFILE
-  if (tree->unnamed_files == ability::no) return -1;
+  if (offered->unnamed_files == ability::no) return -1;
   int file = openat(directory, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC,
                     OUTPUT_FILE_MODE);
   // These answers say the call is not offered here at all; EPERM and EACCES
   // may say so too (a filter), or that this directory cannot be written to.
   if (file < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL ||
                    errno == ENOSYS)) {
-    tree->unnamed_files = ability::no;
+    offered->unnamed_files = ability::no;
   }
   return file;
 #else
   (void)directory;
-  tree->unnamed_files = ability::no;
+  offered->unnamed_files = ability::no;
   return -1;
 #endif
 }
@@ -350,7 +426,8 @@ tree_failure replace_with(const output_tree& tree, int directory,
 tree_failure rename_into_place(output_tree* tree, int directory,
                                const std::string& temporary, const char* name) {
 #ifdef RENAME_NOREPLACE
-  if (tree->rename_noreplace) {
+  file_system_abilities* offered = abilities_of(tree, directory);
+  if (offered->rename_noreplace) {
     if (renameat2(directory, temporary.c_str(), directory, name,
                   RENAME_NOREPLACE) == 0) {
       return {tree_result::done, 0};
@@ -365,7 +442,7 @@ tree_failure rename_into_place(output_tree* tree, int directory,
     // system cannot hold: a plain rename after a look at the name tells
     // which, and only the first is learnt.
     tree_failure placed = replace_with(*tree, directory, temporary, name);
-    if (placed.result == tree_result::done) tree->rename_noreplace = false;
+    if (placed.result == tree_result::done) offered->rename_noreplace = false;
     return placed;
   }
 #endif
@@ -462,7 +539,7 @@ int create_first_file(output_tree* tree, int directory,
     // A named file could be made where the unnamed one was refused with
     // EPERM or EACCES: the call itself is refused.
     if (file >= 0 && (refused == EPERM || refused == EACCES)) {
-      tree->unnamed_files = ability::no;
+      abilities_of(tree, directory)->unnamed_files = ability::no;
     }
     return file;
   }
@@ -477,7 +554,8 @@ int create_first_file(output_tree* tree, int directory,
     errno = link_error;
     return -1;
   }
-  tree->unnamed_files = linked ? ability::yes : ability::no;
+  abilities_of(tree, directory)->unnamed_files =
+      linked ? ability::yes : ability::no;
   return linked ? create_unnamed(tree, directory)
                 : create_temporary(directory, temporary);
 }
@@ -539,7 +617,7 @@ void protect_every_spelling(output_tree* tree, const char* path) {
   const char* slash = strrchr(path, '/');
   std::string folder = slash == nullptr ? "." : std::string(path, slash + 1);
   std::string name = slash == nullptr ? path : slash + 1;
-  std::string other = other_case(name);
+  std::string other = other_spelling(name);
   struct stat folder_status;
   struct stat spelt_otherwise;
   if (other == name || stat(folder.c_str(), &folder_status) != 0 ||
@@ -579,9 +657,14 @@ tree_result create_output_file(staged_output* output) {
   output_tree* tree = output->tree;
   int directory = descriptor(output->directory);
   int file = -1;
-  switch (tree->unnamed_files) {
+  file_system_abilities* offered = abilities_of(tree, directory);
+  switch (offered->unnamed_files) {
     case ability::yes:
       file = create_unnamed(tree, directory);
+      // Refused as not offered after all: this output takes the next route.
+      if (file < 0 && offered->unnamed_files == ability::no) {
+        file = create_temporary(directory, &output->temporary);
+      }
       break;
     case ability::no:
       file = create_temporary(directory, &output->temporary);
@@ -607,11 +690,12 @@ uint64_t copy_output_bytes(output_tree* tree, native_handle file,
                            uint64_t length) {
 #if defined(__linux__)
   uint64_t copied = 0;
+  file_system_abilities* abilities = abilities_of(tree, descriptor(file));
   for (kernel_copy route :
        {kernel_copy::copy_file_range, kernel_copy::sendfile}) {
     bool* offered = route == kernel_copy::copy_file_range
-                        ? &tree->copy_file_range_offered
-                        : &tree->sendfile_offered;
+                        ? &abilities->copy_file_range_offered
+                        : &abilities->sendfile_offered;
     if (!*offered) continue;
     bool refused = false;
     copied += copy_with(route, descriptor(file), descriptor(source),

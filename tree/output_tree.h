@@ -16,6 +16,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // A handle of the platform: a file descriptor, or a Windows HANDLE. Both
 // platforms' invalid handle is -1.
@@ -29,8 +30,21 @@ struct file_identity {
   uint64_t inode = 0;
 };
 
-// What the tree has learnt of the file system it writes to, once per run.
+// What the tree has learnt of a file system it writes to.
 enum class ability { unknown, yes, no };
+
+// What one file system (a device) offers, learnt the first time it refuses
+// a call as not offered there. Another file system mounted below the theme
+// directory (a FAT card, say) learns for itself.
+struct file_system_abilities {
+  uint64_t device = 0;
+  ability unnamed_files = ability::unknown;  // made without a name, then linked
+  bool link_descriptors = true;  // such a file is linked by its descriptor
+  bool rename_noreplace = true;  // a rename can refuse to replace
+  // The kernel copies from file to file: by copy_file_range, else sendfile.
+  bool copy_file_range_offered = true;
+  bool sendfile_offered = true;
+};
 
 // The theme directory. Only this module looks inside.
 struct output_tree {
@@ -41,12 +55,8 @@ struct output_tree {
   file_identity protected_folder;
   std::string protected_name;
   bool resolve_in_one = true;  // the kernel resolves a confined path at once
-  ability unnamed_files = ability::unknown;  // made without a name, then linked
-  bool link_descriptors = true;  // such a file is linked by its descriptor
-  bool rename_noreplace = true;  // a rename can refuse to replace
-  // The kernel copies from file to file: by copy_file_range, else sendfile.
-  bool copy_file_range_offered = true;
-  bool sendfile_offered = true;
+  // One record for each file system written to so far: a handful at most.
+  std::vector<file_system_abilities> file_systems;
 };
 
 enum class tree_result {
