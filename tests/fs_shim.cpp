@@ -38,6 +38,15 @@
 //   SHIM_RMDIR=path, SHIM_RMDIR_BEFORE_LINKING=name: just before the tool first
 //     links a file at `name`, the (empty) directory at `path` is removed, as
 //     by another process racing it.
+//   SHIM_LOG=path: how each output was made and its bytes copied, a line per
+//     event appended to `path`: "unnamed" (O_TMPFILE), "temporary" (a file
+//     created at a temporary name), "probe" (an unnamed file linked at a
+//     temporary name), "copy_file_range", "sendfile" (each call, refused
+//     or not), "write" (each write to a created file).
+//   SHIM_FAIL_LINK_AT=N, SHIM_FAIL_LINK_ERROR=E: the N-th linkat fails with
+//     errno E (ENOSPC by default), as on a disk that fills up for a moment.
+//   SHIM_UNWRITABLE=path: no file can be created in the directory at `path`
+//     (EACCES), as in a directory nobody may write to, even as root.
 // A kernel copy into a file the tool created counts as a write to it.
 // The plain and the 64-bit names of each call are defined separately here, so
 // the headers must not rename one into the other.
@@ -110,6 +119,33 @@ void count_call() {
                                       O_WRONLY | O_CREAT | O_TRUNC, 0644));
   syscall(SYS_write, file, "SWAPPED", 7);
   syscall(SYS_close, file);
+}
+
+// Appends `event` to SHIM_LOG.
+void log_event(const char* event) {
+  const char* log = getenv("SHIM_LOG");
+  if (log == nullptr) return;
+  int file = static_cast<int>(
+      syscall(SYS_openat, AT_FDCWD, log, O_WRONLY | O_CREAT | O_APPEND, 0644));
+  syscall(SYS_write, file, event, strlen(event));
+  syscall(SYS_write, file, "\n", 1);
+  syscall(SYS_close, file);
+}
+
+// True, with errno EACCES, for a file to be created in the directory
+// SHIM_UNWRITABLE.
+bool in_unwritable(int directory, int flags) {
+  const char* unwritable = getenv("SHIM_UNWRITABLE");
+  bool creates = (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE;
+  if (unwritable == nullptr || !creates) return false;
+  struct stat here, there;
+  if (syscall(SYS_fstat, directory, &here) != 0 ||
+      syscall(SYS_newfstatat, AT_FDCWD, unwritable, &there, 0) != 0 ||
+      here.st_dev != there.st_dev || here.st_ino != there.st_ino) {
+    return false;
+  }
+  errno = EACCES;
+  return true;
 }
 
 bool creates_file(int flags) {
@@ -199,12 +235,17 @@ int openat(int directory, const char* path, int flags, ...) {
   mode_t mode = mode_argument(flags, arguments);
   va_end(arguments);
   count_call();
-  if (refuse_unnamed(flags)) return -1;
+  if (refuse_unnamed(flags) || in_unwritable(directory, flags)) return -1;
   note_temporary(path, flags);
   plant_at_temporary(directory, path, flags);
-  return track(next<int (*)(int, const char*, int, mode_t)>("openat")(
-                   directory, path, flags, mode),
-               flags);
+  int file = track(next<int (*)(int, const char*, int, mode_t)>("openat")(
+                       directory, path, flags, mode),
+                   flags);
+  if (file >= 0 && (flags & O_TMPFILE) == O_TMPFILE) log_event("unnamed");
+  if (file >= 0 && (flags & O_CREAT) != 0 && is_temporary_name(path)) {
+    log_event("temporary");
+  }
+  return file;
 }
 
 int openat64(int directory, const char* path, int flags, ...) {
@@ -213,12 +254,17 @@ int openat64(int directory, const char* path, int flags, ...) {
   mode_t mode = mode_argument(flags, arguments);
   va_end(arguments);
   count_call();
-  if (refuse_unnamed(flags)) return -1;
+  if (refuse_unnamed(flags) || in_unwritable(directory, flags)) return -1;
   note_temporary(path, flags);
   plant_at_temporary(directory, path, flags);
-  return track(next<int (*)(int, const char*, int, mode_t)>("openat64")(
-                   directory, path, flags, mode),
-               flags);
+  int file = track(next<int (*)(int, const char*, int, mode_t)>("openat64")(
+                       directory, path, flags, mode),
+                   flags);
+  if (file >= 0 && (flags & O_TMPFILE) == O_TMPFILE) log_event("unnamed");
+  if (file >= 0 && (flags & O_CREAT) != 0 && is_temporary_name(path)) {
+    log_event("temporary");
+  }
+  return file;
 }
 
 // A tool built with fortified headers opens through these where the flags are
@@ -315,8 +361,16 @@ int linkat(int from_directory, const char* from, int to_directory,
     errno = env_number("SHIM_NO_LINK") != 0 ? EPERM : ENOENT;
     return -1;
   }
-  return next<int (*)(int, const char*, int, const char*, int)>("linkat")(
+  static long links = 0;
+  if (++links == env_number("SHIM_FAIL_LINK_AT")) {
+    long error = env_number("SHIM_FAIL_LINK_ERROR");
+    errno = error != 0 ? static_cast<int>(error) : ENOSPC;
+    return -1;
+  }
+  int linked = next<int (*)(int, const char*, int, const char*, int)>("linkat")(
       from_directory, from, to_directory, to, flags);
+  if (linked == 0 && is_temporary_name(to)) log_event("probe");
+  return linked;
 }
 
 int renameat(int from_directory, const char* from, int to_directory,
@@ -399,6 +453,9 @@ void count_write(int file) {
 
 ssize_t write(int file, const void* data, size_t size) {
   if (file > STDERR_FILENO) count_call();
+  if (file >= 0 && file < MAX_TRACKED && state.created[file]) {
+    log_event("write");
+  }
   count_write(file);
   return next<ssize_t (*)(int, const void*, size_t)>("write")(file, data, size);
 }
@@ -426,6 +483,7 @@ ssize_t copy_file_range(int source, off64_t* source_offset, int file,
                         off64_t* file_offset, size_t size, unsigned int flags) {
   off_t from = source_offset != nullptr ? static_cast<off_t>(*source_offset)
                                         : lseek(source, 0, SEEK_CUR);
+  log_event("copy_file_range");
   if (!before_copy("SHIM_NO_COPY_FILE_RANGE", EXDEV, file, from, &size)) {
     return -1;
   }
@@ -435,6 +493,7 @@ ssize_t copy_file_range(int source, off64_t* source_offset, int file,
 
 ssize_t sendfile(int file, int source, off_t* offset, size_t size) {
   off_t from = offset != nullptr ? *offset : lseek(source, 0, SEEK_CUR);
+  log_event("sendfile");
   if (!before_copy("SHIM_NO_SENDFILE", EINVAL, file, from, &size)) return -1;
   return next<ssize_t (*)(int, int, off_t*, size_t)>("sendfile")(file, source,
                                                                  offset, size);
@@ -443,6 +502,7 @@ ssize_t sendfile(int file, int source, off_t* offset, size_t size) {
 ssize_t sendfile64(int file, int source, off64_t* offset, size_t size) {
   off_t from = offset != nullptr ? static_cast<off_t>(*offset)
                                  : lseek(source, 0, SEEK_CUR);
+  log_event("sendfile");
   if (!before_copy("SHIM_NO_SENDFILE", EINVAL, file, from, &size)) return -1;
   return next<ssize_t (*)(int, int, off64_t*, size_t)>("sendfile64")(
       file, source, offset, size);

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -350,6 +351,118 @@ TEST(Interposed, ThemeFileCutShortOrUnreadableDuringACopy) {
       EXPECT_EQ(written["big"],
                 in_image ? std::string(large, 'b') : "from an earlier run");
     }
+}
+
+// How many lines of the shim's log say `event`.
+int events(const std::string& log, const std::string& event) {
+  int count = 0;
+  for (size_t at = 0; (at = log.find(event + "\n", at)) != std::string::npos;
+       at += event.size()) {
+    if (at == 0 || log[at - 1] == '\n') ++count;
+  }
+  return count;
+}
+
+// The route each output takes, as the shim logs it, not only the bytes: what
+// one output meets is not learnt for the others unless it says the call is
+// not offered, and what is learnt is kept. Each row counts events of the log
+// (-1: not counted).
+TEST(Interposed, TheRouteTakenIsLearntOnlyFromRefusals) {
+  struct row {
+    const char* what;
+    std::vector<std::string> environment;
+    std::optional<rlim_t> file_size_limit;
+    bool theme_directory_first;
+    std::string output;
+    int unnamed, temporary, probes, copy_file_range, sendfile;
+  };
+  const std::string clean =
+      "Metadata unpacked OK.\nFiles unpacked OK.\nPTF unpacked OK.\n"
+      "Finished OK!\n";
+  const std::vector<row> rows = {
+      {"the first answer is kept", {}, {}, false, clean, 6, 0, 1, -1, 0},
+      {"a full disk at the first link teaches nothing",
+       {"SHIM_FAIL_LINK_AT=1"},
+       {},
+       false,
+       "Cannot write theme info.txt: " + reason_for(ENOSPC) +
+           ".\nFiles unpacked OK.\nPTF unpacked OK.\nFinished with errors.\n",
+       -1,
+       0,
+       1,
+       -1,
+       0},
+      {"a directory nobody may write to teaches nothing",
+       {"SHIM_UNWRITABLE=theme_ctf"},
+       {},
+       true,
+       "Cannot write theme info.txt: " + reason_for(EACCES) +
+           ".\nFiles unpacked OK.\nCannot write theme.ptf: " +
+           reason_for(EACCES) + ".\nFinished with errors.\n",
+       -1,
+       0,
+       1,
+       -1,
+       0},
+      {"copy_file_range refused once, sendfile from then on",
+       {"SHIM_NO_COPY_FILE_RANGE=1"},
+       {},
+       false,
+       clean,
+       -1,
+       0,
+       1,
+       1,
+       4},
+      {"a file over the write limit turns no copy off",
+       {},
+       60000,
+       false,
+       "Metadata unpacked OK.\nCannot write ./w/big: " + reason_for(EFBIG) +
+           ".\nFiles unpacked with errors.\nPTF unpacked OK.\n"
+           "Finished with errors.\n",
+       -1,
+       0,
+       1,
+       -1,
+       0},
+  };
+  theme_blueprint blueprint;
+  blueprint.ptf_body = "image";
+  blueprint.files = {
+      {"/w/big", std::string(100000, 'b')}, {"/w/a", "a"}, {"/w/b", "b"}};
+  for (const row& r : rows) {
+    SCOPED_TRACE(r.what);
+    scratch_directory scratch;
+    write_file(scratch / "theme.ctf", build_theme(blueprint).bytes);
+    if (r.theme_directory_first) {
+      ASSERT_EQ(mkdir((scratch / "theme_ctf").c_str(), 0755), 0);
+    }
+    run_options options;
+    options.file_size_limit = r.file_size_limit;
+    options.environment = r.environment;
+    options.environment.push_back(preload());
+    options.environment.push_back("SHIM_LOG=" + scratch / "log");
+    run_result run = run_tool(scratch.path(), {"theme.ctf"}, options);
+    EXPECT_EQ(run.output, r.output);
+    std::string log = read_file(scratch / "log");
+    SCOPED_TRACE("log:\n" + log);
+    const std::pair<const char*, int> counted[] = {
+        {"unnamed", r.unnamed},
+        {"temporary", r.temporary},
+        {"probe", r.probes},
+        {"copy_file_range", r.copy_file_range},
+        {"sendfile", r.sendfile}};
+    for (const auto& [event, count] : counted) {
+      if (count >= 0) {
+        EXPECT_EQ(events(log, event), count) << event;
+      }
+    }
+    // However the first file went, the kernel copies the later ones.
+    if (r.copy_file_range < 0) {
+      EXPECT_GE(events(log, "copy_file_range"), 3);
+    }
+  }
 }
 
 // Temporary names carry 64 random bits: two runs never make a file at the

@@ -734,4 +734,55 @@ TEST(FileSystemsWithoutHardLinks, GetEveryFile) {
   }
 }
 
+// A FAT card mounted inside the theme directory: what it does not offer
+// (files without a name, linking, a rename that refuses to replace) is learnt
+// for the card alone. Every file is written, on the card by temporary names
+// and around it, before and after, without them. Needs what the test above
+// needs.
+TEST(FileSystemsWithoutHardLinks, ACardMountedInsideTheThemeDirectory) {
+  if (tool_launcher() != nullptr) GTEST_SKIP() << "for the Linux build";
+  if (getuid() != 0 || access("/dev/fuse", R_OK | W_OK) != 0) {
+    GTEST_SKIP() << "mounting an image needs root and /dev/fuse";
+  }
+  scratch_directory scratch;
+  std::string card = scratch / "theme_ctf/card";
+  ASSERT_EQ(mkdir((scratch / "theme_ctf").c_str(), 0755), 0);
+  ASSERT_EQ(mkdir(card.c_str(), 0755), 0);
+  std::string image = scratch / "image";
+  if (system(("truncate -s 32M " + image + " && mkfs.vfat " + image +
+              " > /dev/null 2>&1")
+                 .c_str()) != 0 ||
+      system(("fusefat -o rw+ " + image + " " + card + " > /dev/null 2>&1")
+                 .c_str()) != 0) {
+    GTEST_SKIP() << "cannot make and mount a FAT16 image";
+  }
+  theme_blueprint blueprint;
+  blueprint.ptf_body = "image";
+  blueprint.files = {{"/a", "a"},
+                     {"/card/c0.bin", "c0"},
+                     {"/card/sub/c1.bin", std::string(300001, 'c')},
+                     {"/z", "z"}};
+  write_file(scratch / "theme.ctf", build_theme(blueprint).bytes);
+  run_options options;
+  options.environment = {preload(), "SHIM_LOG=" + scratch / "log"};
+  run_result run = run_tool(scratch.path(), {"theme.ctf"}, options);
+  tree written = snapshot_tree(scratch / "theme_ctf");
+  EXPECT_EQ(system(("fusermount -u " + card + " > /dev/null 2>&1").c_str()), 0);
+  EXPECT_EQ(run.output,
+            "Metadata unpacked OK.\nFiles unpacked OK.\nPTF unpacked OK.\n"
+            "Finished OK!\n");
+  tree expected = expected_tree(blueprint);
+  expected["card"] = DIRECTORY_MARK;
+  EXPECT_TRUE(written == expected);
+  // The two files on the card by temporary names; the report, /a, /z and
+  // the image without.
+  std::string log = read_file(scratch / "log");
+  size_t temporary = 0;
+  for (size_t at = 0; (at = log.find("temporary\n", at)) != std::string::npos;
+       ++at) {
+    ++temporary;
+  }
+  EXPECT_EQ(temporary, 2u) << log;
+}
+
 }  // namespace
