@@ -7,9 +7,25 @@
 #   make_install_directories(RECORD_IN <build folder> DIRECTORIES <dir>...)
 function(make_install_directories)
   cmake_parse_arguments(PARSE_ARGV 0 install "" "RECORD_IN" "DIRECTORIES")
+  # A list is what CMake makes of a path with ";": neither the install nor
+  # its record could hold one.
+  foreach(place IN ITEMS "CMAKE_INSTALL_PREFIX" "DESTDIR")
+    if(place STREQUAL "DESTDIR")
+      set(value "$ENV{DESTDIR}")
+    else()
+      set(value "${CMAKE_INSTALL_PREFIX}")
+    endif()
+    string(FIND "${value}" ";" semicolon)
+    if(NOT semicolon EQUAL -1)
+      message(FATAL_ERROR "${place} holds a \";\", which CMake takes for a "
+                          "list separator: install somewhere else.")
+    endif()
+  endforeach()
   # A relative --prefix is taken from the folder the install runs in.
   get_filename_component(prefix "${CMAKE_INSTALL_PREFIX}" ABSOLUTE)
-  set(destdir "$ENV{DESTDIR}")
+  # Without the separators at its end, so that what lies below it begins with
+  # one: "stage/" and "stage" are one place.
+  same_place("$ENV{DESTDIR}" destdir)
   string(LENGTH "${destdir}" destdir_length)
   set(made_below_destdir "")
   foreach(directory IN LISTS install_DIRECTORIES)
@@ -60,6 +76,16 @@ function(record_install build destdir prefix made)
     string(APPEND text "made=${directory}\n")
   endforeach()
   file(WRITE "${record}" "${text}")
+endfunction()
+
+# Sets `out` in the caller to `destdir` as a place: "stage/", "stage" and
+# "stage/." are one.
+function(same_place destdir out)
+  if(NOT destdir STREQUAL "")
+    cmake_path(NORMAL_PATH destdir)
+    string(REGEX REPLACE "(.)/+$" "\\1" destdir "${destdir}")
+  endif()
+  set(${out} "${destdir}" PARENT_SCOPE)
 endfunction()
 
 # Sets `out` in the caller to the values of the `key=` lines of `record`.

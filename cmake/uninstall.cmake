@@ -1,13 +1,23 @@
 # Run by `cmake --build <build> --target uninstall`: for each install from
-# this build folder into the current DESTDIR (none when unset), wherever its
-# prefix was, removes the files it put in place, then the tool's
-# documentation folder and each directory that install made, once empty.
-# Each install records its place and the directories it made in the build
-# folder. Which files an install puts in place, the install rules themselves
-# say, by installing into a scratch folder; install_manifest.txt cannot, since
-# cpack overwrites it with the package's paths. With no install recorded for
-# this DESTDIR (an install by an older build), the configured prefix is taken.
+# this build folder into the current DESTDIR (none when unset; "stage/" and
+# "stage" are one place), wherever its prefix was, removes the files it put in
+# place, then the tool's documentation folder and each directory that install
+# made, once empty: a directory is only ever removed by rmdir, which the
+# system refuses for one that holds anything, so a user's file in it is never
+# taken. Each install records its place and the directories it made in the
+# build folder. Which files an install puts in place, the install rules
+# themselves say, by installing into a scratch folder; install_manifest.txt
+# cannot, since cpack overwrites it with the package's paths. With no install
+# recorded for this DESTDIR, nothing is removed: what stands in the configured
+# prefix may be another install's.
 #   cmake -DBUILD=<build> -DPREFIX=<prefix> -DDOCDIR=<doc folder> -P uninstall.cmake
+
+# `path` with the characters a glob takes for patterns each in brackets of its
+# own, so that the glob matches the path as it stands.
+function(glob_escape path out)
+  string(REGEX REPLACE "([][*?])" "[\\1]" escaped "${path}")
+  set(${out} "${escaped}" PARENT_SCOPE)
+endfunction()
 
 # Sets `files` in the caller to the paths an install into `prefix` puts in
 # place, without DESTDIR.
@@ -22,19 +32,20 @@ function(files_installed_into prefix)
   if(NOT status EQUAL 0)
     message(FATAL_ERROR "cannot tell what the install puts in place")
   endif()
-  file(GLOB_RECURSE installed RELATIVE "${scratch}" "${scratch}/*")
+  glob_escape("${scratch}" pattern)
+  file(GLOB_RECURSE installed RELATIVE "${scratch}" "${pattern}/*")
   file(REMOVE_RECURSE "${scratch}")
   set(files "${installed}" PARENT_SCOPE)
 endfunction()
 
-# Removes `directory` when nothing is left in it; sets `removed` in the
-# caller when it did.
+# Removes `directory` when nothing is left in it, as the system alone can tell
+# (rmdir); sets `removed` in the caller when it did.
 function(remove_if_empty directory)
   if(IS_DIRECTORY "${directory}" AND NOT IS_SYMLINK "${directory}")
-    file(GLOB left "${directory}/*" "${directory}/.*")
-    if(NOT left)
+    execute_process(COMMAND rmdir -- "${directory}" RESULT_VARIABLE status
+                    OUTPUT_QUIET ERROR_QUIET)
+    if(status EQUAL 0)
       message(STATUS "Removing: ${directory}")
-      file(REMOVE_RECURSE "${directory}")
       set(removed TRUE PARENT_SCOPE)
     endif()
   endif()
@@ -68,12 +79,15 @@ function(uninstall_from prefix made)
   endif()
 endfunction()
 
-include(${CMAKE_CURRENT_LIST_DIR}/install_directories.cmake)
-file(GLOB records "${BUILD}/install-record-*.txt")
+include("${CMAKE_CURRENT_LIST_DIR}/install_directories.cmake")
+same_place("$ENV{DESTDIR}" current_destdir)
+glob_escape("${BUILD}" build_pattern)
+file(GLOB records "${build_pattern}/install-record-*.txt")
 set(recorded FALSE)
 foreach(record IN LISTS records)
   read_install_record("${record}" destdir destdir)
-  if(destdir STREQUAL "$ENV{DESTDIR}")
+  same_place("${destdir}" destdir)
+  if(destdir STREQUAL current_destdir)
     read_install_record("${record}" prefix prefix)
     read_install_record("${record}" made made)
     uninstall_from("${prefix}" "${made}")
@@ -86,7 +100,6 @@ if(NOT recorded)
   if(NOT "$ENV{DESTDIR}" STREQUAL "")
     set(into " into DESTDIR $ENV{DESTDIR}")
   endif()
-  message(STATUS "No install from ${BUILD}${into} is recorded; "
-                 "taking away what an install into ${PREFIX} puts in place")
-  uninstall_from("${PREFIX}" "")
+  message(STATUS "No install from ${BUILD}${into} is recorded: nothing "
+                 "removed (what stands in ${PREFIX} may be another install's)")
 endif()

@@ -11,7 +11,8 @@
 #     away again;
 #   - a build configured as if GoogleTest were missing still builds and
 #     installs the tool, saying the tests were left out;
-#   - the uninstall target follows `cmake --install --prefix`.
+#   - the uninstall target follows `cmake --install --prefix`, and removes
+#     only what the install put in place, whatever the prefix's name holds.
 set -euo pipefail
 build=${1:-build}
 source_dir=$(cd "$(dirname "$0")/.." && pwd)
@@ -101,7 +102,33 @@ left=$(cd "$stage/shared" && find . | sort)
   fail "uninstall did not leave exactly what was there before the install:
 $left"
 said=$(DESTDIR="$stage/nothing" cmake --build "$stage/no-gtest" --target uninstall)
-grep -qx -- "-- Nothing to remove in $stage/nothing/usr/local" <<< "$said" ||
-  fail "an uninstall with nothing to remove does not say so:
+grep -q -- "-- No install from .* into DESTDIR $stage/nothing is recorded: nothing removed" <<< "$said" ||
+  fail "an uninstall with nothing recorded does not say so:
 $said"
 echo "uninstall: follows --prefix, absolute or relative, and keeps what was there before"
+
+# A prefix holding a space and glob brackets, a user's file put into every
+# directory the install made: the uninstall takes the installed files and the
+# directories left empty, and never the user's files. DESTDIR "staged/" at the
+# install and "staged" at the uninstall are one place; an install made with a
+# DESTDIR is not taken by an uninstall without one.
+odd="$stage/p [1]*"
+cmake --install "$stage/no-gtest" --prefix "$odd" > /dev/null
+for made in "$odd" "$odd/bin" "$odd/share/man/man1" "$odd/share/doc/themeunpack"; do
+  echo mine > "$made/users-file"
+done
+cmake --build "$stage/no-gtest" --target uninstall > /dev/null
+left=$(cd "$odd" && find . -type f | sort)
+[ "$left" = "$(printf '%s\n' ./bin/users-file ./share/doc/themeunpack/users-file ./share/man/man1/users-file ./users-file)" ] ||
+  fail "uninstall from a prefix with brackets did not leave exactly the user's files:
+$left"
+DESTDIR="$stage/staged/" cmake --install "$stage/no-gtest" --prefix /usr > /dev/null
+cmake --build "$stage/no-gtest" --target uninstall > /dev/null
+[ -x "$stage/staged/usr/bin/themeunpack" ] || fail "an uninstall without DESTDIR took a DESTDIR install"
+DESTDIR="$stage/staged" cmake --build "$stage/no-gtest" --target uninstall > /dev/null
+[ ! -e "$stage/staged/usr" ] || fail "DESTDIR staged/ and staged are not one place to the uninstall"
+if cmake --install "$stage/no-gtest" --prefix "$stage/a;b" > "$stage/semicolon.log" 2>&1; then
+  fail "an install into a prefix holding ; must be refused"
+fi
+grep -q 'holds a ";"' "$stage/semicolon.log" || fail "the refusal of ; does not say why"
+echo "uninstall: the user's files stay in every directory the install made, with brackets and spaces in the prefix; DESTDIR compared as a place; no fallback; ; refused"
