@@ -220,8 +220,8 @@ void check_folder_round_trip(const folder_files& files,
 // does not move the pack into it.
 TEST(RoundTrip, TheSampleThemeComesBackWhole) {
   scratch_directory scratch;
-  ASSERT_EQ(system(("cd '" + scratch.path() + "' && '" +
-                    THEMEUNPACK_SAMPLE_MAKER + "' sample.ctf")
+  ASSERT_EQ(system(("cd " + shell_word(scratch.path()) + " && " +
+                    shell_word(THEMEUNPACK_SAMPLE_MAKER) + " sample.ctf")
                        .c_str()),
             0);
   ASSERT_EQ(run_tool(scratch.path(), {"sample.ctf"}).status, 0);

@@ -289,8 +289,29 @@ std::string read_file(const std::string& path) {
   return contents;
 }
 
+// The loader splits LD_PRELOAD at spaces and colons: a shim in a build folder
+// whose path holds either is reached through a link in a folder of its own.
+std::string preloadable_shim() {
+  std::string shim = THEMEUNPACK_FS_SHIM;
+  if (shim.find_first_of(" :") == std::string::npos) return shim;
+  std::string folder = "/tmp/themeunpack-shim-XXXXXX";
+  if (mkdtemp(folder.data()) == nullptr ||
+      symlink(shim.c_str(), (folder + "/fs_shim.so").c_str()) != 0) {
+    throw std::runtime_error("cannot link the shim from " + folder);
+  }
+  return folder + "/fs_shim.so";
+}
+
 std::string preload() {
-  return std::string("LD_PRELOAD=") + THEMEUNPACK_FS_SHIM;
+  static const std::string shim = preloadable_shim();
+  return "LD_PRELOAD=" + shim;
+}
+
+std::string shell_word(const std::string& text) {
+  std::string word = "'";
+  for (char c : text)
+    word += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return word + "'";
 }
 
 const std::vector<write_route> WRITE_ROUTES = {

@@ -113,6 +113,10 @@ tree expected_tree(const theme_blueprint& blueprint);
 // "LD_PRELOAD=" and the file-system shim (tests/fs_shim.cpp).
 std::string preload();
 
+// `text` as one word of a shell command, whatever it holds (spaces, quotes,
+// brackets).
+std::string shell_word(const std::string& text);
+
 // The ways the tool can give a complete file its name, and get its bytes
 // there, each forced by what the shim refuses, and whether a run killed
 // mid-write may leave a file under a temporary name on it.

@@ -109,11 +109,11 @@ class Windows : public ::testing::Test {
 TEST_F(Windows, SampleThemeAsOnLinux) {
   ASSERT_EQ(mkdir((scratch_ / "linux").c_str(), 0755), 0);
   ASSERT_EQ(mkdir((scratch_ / "windows").c_str(), 0755), 0);
-  std::string make = std::string(THEMEUNPACK_SAMPLE_MAKER) + " " +
-                     scratch_.path() + "/sample.ctf";
+  std::string make = shell_word(THEMEUNPACK_SAMPLE_MAKER) + " " +
+                     shell_word(scratch_.path() + "/sample.ctf");
   ASSERT_EQ(system(make.c_str()), 0);
-  std::string linux_run = "cd " + scratch_.path() + "/linux && " +
-                          THEMEUNPACK_EXECUTABLE +
+  std::string linux_run = "cd " + shell_word(scratch_.path() + "/linux") +
+                          " && " + shell_word(THEMEUNPACK_EXECUTABLE) +
                           " ../sample.ctf > ../linux.out";
   ASSERT_EQ(system(linux_run.c_str()), 0);
   run_result run = run_tool(scratch_ / "windows", {"../sample.ctf"});
@@ -497,13 +497,13 @@ TEST_F(Windows, ADropUnpacksEachThemeBesideItsFileAndWaitsForEnter) {
 // and refuses a link planted from the host, which Wine shows as the folder it
 // points to, never reading through it.
 TEST_F(Windows, PacksAsOnLinuxAndRefusesHostLinks) {
-  std::string make = std::string(THEMEUNPACK_SAMPLE_MAKER) + " " +
-                     scratch_.path() + "/sample.ctf";
+  std::string make = shell_word(THEMEUNPACK_SAMPLE_MAKER) + " " +
+                     shell_word(scratch_.path() + "/sample.ctf");
   ASSERT_EQ(system(make.c_str()), 0);
-  std::string linux_run = "cd " + scratch_.path() + " && " +
-                          THEMEUNPACK_EXECUTABLE +
-                          " sample.ctf > /dev/null && " + THEMEPACK_EXECUTABLE +
-                          " sample_ctf linux.ctf";
+  std::string linux_run =
+      "cd " + shell_word(scratch_.path()) + " && " +
+      shell_word(THEMEUNPACK_EXECUTABLE) + " sample.ctf > /dev/null && " +
+      shell_word(THEMEPACK_EXECUTABLE) + " sample_ctf linux.ctf";
   ASSERT_EQ(system((linux_run + " > /dev/null").c_str()), 0);
   run_options packer;
   packer.program = packer_under_test();
@@ -529,11 +529,12 @@ TEST_F(Windows, PacksAsOnLinuxAndRefusesHostLinks) {
 // Folders dropped onto themepack.exe are each packed beside themselves, and
 // the window waits for Enter.
 TEST_F(Windows, ADroppedFolderIsPackedBesideItself) {
-  std::string make = std::string(THEMEUNPACK_SAMPLE_MAKER) + " " +
-                     scratch_.path() + "/sample.ctf && cd " + scratch_.path() +
-                     " && " + THEMEUNPACK_EXECUTABLE +
-                     " sample.ctf > /dev/null && " + THEMEPACK_EXECUTABLE +
-                     " sample_ctf expected.ctf > /dev/null";
+  std::string make =
+      shell_word(THEMEUNPACK_SAMPLE_MAKER) + " " +
+      shell_word(scratch_.path() + "/sample.ctf") + " && cd " +
+      shell_word(scratch_.path()) + " && " +
+      shell_word(THEMEUNPACK_EXECUTABLE) + " sample.ctf > /dev/null && " +
+      shell_word(THEMEPACK_EXECUTABLE) + " sample_ctf expected.ctf > /dev/null";
   ASSERT_EQ(system(make.c_str()), 0);
   ASSERT_EQ(mkdir((scratch_ / "work").c_str(), 0755), 0);
   run_options options;
