@@ -185,6 +185,13 @@ std::string take_output() {
   return output;
 }
 
+// Spaces, then at least one digit and nothing else: a size in ten columns.
+bool is_right_aligned_number(const std::string& field) {
+  size_t digits = field.find_first_not_of(' ');
+  return digits != std::string::npos &&
+         field.find_first_not_of("0123456789", digits) == std::string::npos;
+}
+
 // What is wrong with a listing and its status, or "" when nothing is.
 std::string listing_problem(int status, const std::string& listing) {
   size_t lines = 0;
@@ -203,7 +210,7 @@ std::string listing_problem(int status, const std::string& listing) {
     }
     // An output: its size right-aligned in ten columns, two spaces, a path.
     bool output = line.size() > 12 && line.compare(10, 2, "  ") == 0 &&
-                  line[9] >= '0' && line[9] <= '9';
+                  is_right_aligned_number(line.substr(0, 10));
     if (output) {
       ++lines;
       bytes += strtoull(line.c_str(), nullptr, 10);
