@@ -229,16 +229,14 @@ bool refuse_unnamed(int flags) {
   return true;
 }
 
-int openat(int directory, const char* path, int flags, ...) {
-  va_list arguments;
-  va_start(arguments, flags);
-  mode_t mode = mode_argument(flags, arguments);
-  va_end(arguments);
+// What openat and openat64 do, `real` naming the library's own call.
+int open_in(const char* real, int directory, const char* path, int flags,
+            mode_t mode) {
   count_call();
   if (refuse_unnamed(flags) || in_unwritable(directory, flags)) return -1;
   note_temporary(path, flags);
   plant_at_temporary(directory, path, flags);
-  int file = track(next<int (*)(int, const char*, int, mode_t)>("openat")(
+  int file = track(next<int (*)(int, const char*, int, mode_t)>(real)(
                        directory, path, flags, mode),
                    flags);
   if (file >= 0 && (flags & O_TMPFILE) == O_TMPFILE) log_event("unnamed");
@@ -248,23 +246,20 @@ int openat(int directory, const char* path, int flags, ...) {
   return file;
 }
 
+int openat(int directory, const char* path, int flags, ...) {
+  va_list arguments;
+  va_start(arguments, flags);
+  mode_t mode = mode_argument(flags, arguments);
+  va_end(arguments);
+  return open_in("openat", directory, path, flags, mode);
+}
+
 int openat64(int directory, const char* path, int flags, ...) {
   va_list arguments;
   va_start(arguments, flags);
   mode_t mode = mode_argument(flags, arguments);
   va_end(arguments);
-  count_call();
-  if (refuse_unnamed(flags) || in_unwritable(directory, flags)) return -1;
-  note_temporary(path, flags);
-  plant_at_temporary(directory, path, flags);
-  int file = track(next<int (*)(int, const char*, int, mode_t)>("openat64")(
-                       directory, path, flags, mode),
-                   flags);
-  if (file >= 0 && (flags & O_TMPFILE) == O_TMPFILE) log_event("unnamed");
-  if (file >= 0 && (flags & O_CREAT) != 0 && is_temporary_name(path)) {
-    log_event("temporary");
-  }
-  return file;
+  return open_in("openat64", directory, path, flags, mode);
 }
 
 // A tool built with fortified headers opens through these where the flags are
