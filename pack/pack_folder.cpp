@@ -191,6 +191,12 @@ void survey_folder(pack_run* run, const std::string& path) {
     refuse_failure(run, listed, path, error);
     return;
   }
+  // In byte order of the names, so that every machine reports the same
+  // refusals in the same order and takes the same .ptf for the first.
+  std::sort(items.begin(), items.end(),
+            [](const input_item& a, const input_item& b) {
+              return strcmp(a.name.c_str(), b.name.c_str()) < 0;
+            });
   // Below this depth no name fits in a record; going no further also bounds
   // how deep the survey goes, whatever the folder holds.
   if (!path.empty() && path.size() + 2 >= THEME_ENTRY_NAME_LIMIT) {

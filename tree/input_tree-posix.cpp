@@ -8,7 +8,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <limits>
@@ -152,10 +151,6 @@ input_result read_names(int folder, std::vector<input_item>* items,
   if (result == input_result::done && errno != 0) result = failed(errno, error);
   closedir(listing);
   close(folder);
-  std::sort(items->begin(), items->end(),
-            [](const input_item& a, const input_item& b) {
-              return strcmp(a.name.c_str(), b.name.c_str()) < 0;
-            });
   return result;
 }
 

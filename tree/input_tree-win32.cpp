@@ -173,10 +173,6 @@ input_result list_input_folder(input_tree* tree, const std::string& path,
     result = failed(GetLastError(), error);
   }
   CloseHandle(folder);
-  std::sort(items->begin(), items->end(),
-            [](const input_item& a, const input_item& b) {
-              return strcmp(a.name.c_str(), b.name.c_str()) < 0;
-            });
   return result;
 }
 

@@ -55,8 +55,8 @@ bool open_input_tree(const char* path, input_tree* tree, int* error);
 void close_input_tree(input_tree* tree);
 
 // The names in the folder `path` ("/"-separated below the root, "" for the
-// root itself), "." and ".." left out, each with what it is, in byte order of
-// the names.
+// root itself), "." and ".." left out, each with what it is, in the order the
+// system lists them.
 input_result list_input_folder(input_tree* tree, const std::string& path,
                                std::vector<input_item>* items, int* error);
 

@@ -377,9 +377,9 @@ int create_temporary(int directory, std::string* name) {
 }
 
 // A file without a name, which vanishes with the process if the run is killed
-// before it is complete; -1 where the file system cannot make one.
-int create_unnamed(output_tree* tree, int directory) {
-  file_system_abilities* offered = abilities_of(tree, directory);
+// before it is complete; -1 where the file system (`offered`, what is known of
+// the directory's) cannot make one.
+int create_unnamed(file_system_abilities* offered, int directory) {
 #ifdef O_TMPFILE
   if (offered->unnamed_files == ability::no) return -1;
   int file = openat(directory, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC,
@@ -530,16 +530,16 @@ uint64_t copy_with(kernel_copy route, int file, int source, uint64_t offset,
 // or named, the output is made under a temporary name. Only what says the
 // system will not do it is learnt: a failure in a directory removed
 // meanwhile, or one nobody may write to, concerns this output alone.
-int create_first_file(output_tree* tree, int directory,
-                      std::string* temporary) {
-  int probe = create_unnamed(tree, directory);
+int create_first_file(output_tree* tree, file_system_abilities* offered,
+                      int directory, std::string* temporary) {
+  int probe = create_unnamed(offered, directory);
   if (probe < 0) {
     int refused = errno;
     int file = create_temporary(directory, temporary);
     // A named file could be made where the unnamed one was refused with
     // EPERM or EACCES: the call itself is refused.
     if (file >= 0 && (refused == EPERM || refused == EACCES)) {
-      abilities_of(tree, directory)->unnamed_files = ability::no;
+      offered->unnamed_files = ability::no;
     }
     return file;
   }
@@ -554,9 +554,8 @@ int create_first_file(output_tree* tree, int directory,
     errno = link_error;
     return -1;
   }
-  abilities_of(tree, directory)->unnamed_files =
-      linked ? ability::yes : ability::no;
-  return linked ? create_unnamed(tree, directory)
+  offered->unnamed_files = linked ? ability::yes : ability::no;
+  return linked ? create_unnamed(offered, directory)
                 : create_temporary(directory, temporary);
 }
 
@@ -660,7 +659,7 @@ tree_result create_output_file(staged_output* output) {
   file_system_abilities* offered = abilities_of(tree, directory);
   switch (offered->unnamed_files) {
     case ability::yes:
-      file = create_unnamed(tree, directory);
+      file = create_unnamed(offered, directory);
       // Refused as not offered after all: this output takes the next route.
       if (file < 0 && offered->unnamed_files == ability::no) {
         file = create_temporary(directory, &output->temporary);
@@ -670,7 +669,7 @@ tree_result create_output_file(staged_output* output) {
       file = create_temporary(directory, &output->temporary);
       break;
     case ability::unknown:
-      file = create_first_file(tree, directory, &output->temporary);
+      file = create_first_file(tree, offered, directory, &output->temporary);
       break;
   }
   if (file < 0) {

@@ -36,46 +36,37 @@ void list_output(listing* list, uint64_t size, const std::string& path) {
   list->bytes += size;
 }
 
-// Prints the run's message for an output it would refuse because of its
-// path alone; true when there is none.
-bool path_accepted(listing* list, const char* path, const char* target,
-                   const char* name) {
-  int error = 0;
-  switch (check_output_path(path, &error)) {
-    case tree_result::done:
-      return true;
-    case tree_result::leads_outside:
-      print_about(SKIP_OUTSIDE_DIRECTORY, name);
-      break;
-    case tree_result::cannot_hold:
-      print_about(SKIP_NOT_ON_WINDOWS, name);
-      break;
-    default:
-      print_about_because(CANNOT_WRITE, target, system_reason(error));
-      break;
+// Prints the run's message for an output that `path`, what its path alone
+// rules out, says it would not write.
+void report_path(listing* list, tree_result path, int error, const char* target,
+                 const char* name) {
+  if (path == tree_result::leads_outside) {
+    print_about(SKIP_OUTSIDE_DIRECTORY, name);
+  } else if (path == tree_result::cannot_hold) {
+    print_about(SKIP_NOT_ON_WINDOWS, name);
+  } else {
+    print_about_because(CANNOT_WRITE, target, system_reason(error));
   }
   list->skipped = true;
-  return false;
 }
 
 // One block's output, in the order of a run's checks: what its path rules
-// out, then data outside the theme file, then a path that names no file.
+// out, then data outside the theme file, then a path that names no file. A
+// diverted patch's own path always names a file.
 void list_block(listing* list, const theme_file& theme, uint64_t offset,
                 uint64_t length, const char* checked_path, const char* target,
                 const char* name) {
   int error = 0;
   tree_result path = check_output_path(checked_path, &error);
-  if (path != tree_result::done && path != tree_result::cannot_write) {
-    path_accepted(list, checked_path, target, name);
-    return;
-  }
-  if (!theme_range_fits(theme, offset, length)) {
+  bool refused = path != tree_result::done && path != tree_result::cannot_write;
+  if (!refused && !theme_range_fits(theme, offset, length)) {
     print_about(SKIP_OUTSIDE_FILE, name);
     list->skipped = true;
-    return;
+  } else if (path != tree_result::done) {
+    report_path(list, path, error, target, name);
+  } else {
+    list_output(list, length, target);
   }
-  if (!path_accepted(list, target, target, name)) return;
-  list_output(list, length, target);
 }
 
 void list_entry(listing* list, const theme_file& theme,
