@@ -7,20 +7,10 @@
 #   make_install_directories(RECORD_IN <build folder> DIRECTORIES <dir>...)
 function(make_install_directories)
   cmake_parse_arguments(PARSE_ARGV 0 install "" "RECORD_IN" "DIRECTORIES")
-  # A list is what CMake makes of a path with ";": neither the install nor
-  # its record could hold one.
-  foreach(place IN ITEMS "CMAKE_INSTALL_PREFIX" "DESTDIR")
-    if(place STREQUAL "DESTDIR")
-      set(value "$ENV{DESTDIR}")
-    else()
-      set(value "${CMAKE_INSTALL_PREFIX}")
-    endif()
-    string(FIND "${value}" ";" semicolon)
-    if(NOT semicolon EQUAL -1)
-      message(FATAL_ERROR "${place} holds a \";\", which CMake takes for a "
-                          "list separator: install somewhere else.")
-    endif()
-  endforeach()
+  if(NOT "$ENV{DESTDIR}" STREQUAL "")
+    refuse_unlistable_path(DESTDIR "$ENV{DESTDIR}")
+  endif()
+  refuse_unlistable_path(CMAKE_INSTALL_PREFIX "${CMAKE_INSTALL_PREFIX}")
   # A relative --prefix is taken from the folder the install runs in.
   get_filename_component(prefix "${CMAKE_INSTALL_PREFIX}" ABSOLUTE)
   # Without the separators at its end, so that what lies below it begins with
@@ -60,6 +50,34 @@ function(make_install_directories)
   endif()
 endfunction()
 
+# Stops the install where `path`, or a directory on the way to it (each may be
+# one the install makes), could not be held in the record, one line a path,
+# and read back as an item of a CMake list: a ";" separates items, a "["
+# without its "]" (or the reverse) joins an item to the next, and a line break
+# ends a line.
+function(refuse_unlistable_path place path)
+  get_filename_component(path "${path}" ABSOLUTE)
+  string(FIND "${path}" ";" semicolon)
+  if(NOT semicolon EQUAL -1)
+    message(FATAL_ERROR "${place} holds a \";\", which CMake takes for a "
+                        "list separator: install somewhere else.")
+  endif()
+  string(FIND "${path}" "\n" line_break)
+  while(line_break EQUAL -1 AND NOT path STREQUAL "/")
+    set(probe "before;${path};after")
+    list(LENGTH probe items)
+    if(NOT items EQUAL 3)
+      break()
+    endif()
+    get_filename_component(path "${path}" DIRECTORY)
+  endwhile()
+  if(NOT path STREQUAL "/")
+    message(FATAL_ERROR "${place} holds a bracket without its pair or a line "
+                        "break, which CMake's lists cannot hold: install "
+                        "somewhere else.")
+  endif()
+endfunction()
+
 # One record per place installed to (DESTDIR and prefix); a later install to
 # the same place keeps the directories an earlier one made.
 function(record_install build destdir prefix made)
@@ -89,8 +107,12 @@ function(same_place destdir out)
 endfunction()
 
 # Sets `out` in the caller to the values of the `key=` lines of `record`.
+# Read whole, not by file(STRINGS), which ends a line at the first byte
+# beyond ASCII.
 function(read_install_record record key out)
-  file(STRINGS "${record}" lines REGEX "^${key}=")
+  file(READ "${record}" text)
+  string(REPLACE "\n" ";" lines "${text}")
+  list(FILTER lines INCLUDE REGEX "^${key}=")
   list(TRANSFORM lines REPLACE "^${key}=" "")
   set(${out} "${lines}" PARENT_SCOPE)
 endfunction()

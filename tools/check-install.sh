@@ -43,8 +43,10 @@ $warnings"
 done
 echo "man pages: render without warnings"
 
-(cd "$build" && cpack -G DEB > /dev/null)
-deb="$build/themeunpack_${version}_$(dpkg --print-architecture).deb"
+# Staged outside the build folder, whose path may hold characters cpack takes
+# for a pattern (a clone under "a b [c]").
+(cd "$build" && cpack -G DEB -B "$stage/package" > /dev/null)
+deb="$stage/package/themeunpack_${version}_$(dpkg --print-architecture).deb"
 [ -f "$deb" ] || fail "cpack did not make $deb"
 [ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "$deb does not carry version $version"
 lintian --pedantic --fail-on error,warning,pedantic "$deb" || fail "lintian reports on $deb"
@@ -74,14 +76,26 @@ else
   echo "package: dpkg -i gives both programs and their pages, dpkg -r removes every file"
 fi
 
-cmake -S "$source_dir" -B "$stage/no-gtest" -G Ninja -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON \
+# The build folder's path holds a space, brackets, a quote and a letter beyond
+# ASCII, as the prefix below does: each is data, never syntax. (A double quote
+# there stops CMake's own compiler check before the project is read.)
+odd_build="$stage/no gtest [b] 'q' é"
+cmake -S "$source_dir" -B "$odd_build" -G Ninja -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON \
   > "$stage/configure.log"
 grep -q "GoogleTest not found: the tests were left out" "$stage/configure.log" ||
   fail "a build without GoogleTest does not say the tests were left out"
-cmake --build "$stage/no-gtest" > /dev/null
-DESTDIR="$stage/no-gtest-install" cmake --install "$stage/no-gtest" --prefix /usr > /dev/null
+cmake --build "$odd_build" > /dev/null
+DESTDIR="$stage/no-gtest-install" cmake --install "$odd_build" --prefix /usr > /dev/null
 [ -x "$stage/no-gtest-install/usr/bin/themeunpack" ] || fail "a build without GoogleTest installs no tool"
 echo "without GoogleTest: the tool builds and installs, the tests are left out"
+# cpack's own generator takes the staging path for a pattern: in a build
+# folder whose path holds brackets it must stop and say so, never make a
+# package without the tool.
+if (cd "$odd_build" && cpack -G DEB > "$stage/cpack.log" 2>&1); then
+  fail "cpack in a build folder whose path holds brackets must refuse"
+fi
+grep -q "cpack -G DEB -B FOLDER" "$stage/cpack.log" || fail "cpack's refusal does not say what to do"
+[ -z "$(find "$odd_build" -maxdepth 1 -name '*.deb')" ] || fail "cpack's refusal left a package"
 
 # The uninstall target follows each install from its build folder wherever
 # --prefix sent it (a fresh build folder here, so that no install of the
@@ -90,18 +104,18 @@ echo "without GoogleTest: the tool builds and installs, the tests are left out"
 # stay with what they hold.
 mkdir -p "$stage/shared/share/man/man1" "$stage/shared/share/doc"
 echo other > "$stage/shared/share/man/man1/other.1"
-cmake --install "$stage/no-gtest" --prefix "$stage/new" > /dev/null
-(cd "$stage" && timeout 60 cmake --install no-gtest --prefix shared > /dev/null) ||
+cmake --install "$odd_build" --prefix "$stage/new" > /dev/null
+(cd "$stage" && timeout 60 cmake --install "$(basename "$odd_build")" --prefix shared > /dev/null) ||
   fail "cmake --install with a relative --prefix did not finish"
 [ -x "$stage/shared/bin/themeunpack" ] || fail "a relative --prefix was not taken from where the install ran"
-cmake --build "$stage/no-gtest" --target uninstall > /dev/null
+cmake --build "$odd_build" --target uninstall > /dev/null
 [ ! -e "$stage/new" ] || fail "uninstall left behind what an install into a new prefix made:
 $(find "$stage/new")"
 left=$(cd "$stage/shared" && find . | sort)
 [ "$left" = "$(printf '%s\n' . ./share ./share/doc ./share/man ./share/man/man1 ./share/man/man1/other.1)" ] ||
   fail "uninstall did not leave exactly what was there before the install:
 $left"
-said=$(DESTDIR="$stage/nothing" cmake --build "$stage/no-gtest" --target uninstall)
+said=$(DESTDIR="$stage/nothing" cmake --build "$odd_build" --target uninstall)
 grep -q -- "-- No install from .* into DESTDIR $stage/nothing is recorded: nothing removed" <<< "$said" ||
   fail "an uninstall with nothing recorded does not say so:
 $said"
@@ -112,23 +126,26 @@ echo "uninstall: follows --prefix, absolute or relative, and keeps what was ther
 # directories left empty, and never the user's files. DESTDIR "staged/" at the
 # install and "staged" at the uninstall are one place; an install made with a
 # DESTDIR is not taken by an uninstall without one.
-odd="$stage/p [1]*"
-cmake --install "$stage/no-gtest" --prefix "$odd" > /dev/null
+odd="$stage/p [1]* 'q\" é"
+cmake --install "$odd_build" --prefix "$odd" > /dev/null
 for made in "$odd" "$odd/bin" "$odd/share/man/man1" "$odd/share/doc/themeunpack"; do
   echo mine > "$made/users-file"
 done
-cmake --build "$stage/no-gtest" --target uninstall > /dev/null
+cmake --build "$odd_build" --target uninstall > /dev/null
 left=$(cd "$odd" && find . -type f | sort)
 [ "$left" = "$(printf '%s\n' ./bin/users-file ./share/doc/themeunpack/users-file ./share/man/man1/users-file ./users-file)" ] ||
   fail "uninstall from a prefix with brackets did not leave exactly the user's files:
 $left"
-DESTDIR="$stage/staged/" cmake --install "$stage/no-gtest" --prefix /usr > /dev/null
-cmake --build "$stage/no-gtest" --target uninstall > /dev/null
-[ -x "$stage/staged/usr/bin/themeunpack" ] || fail "an uninstall without DESTDIR took a DESTDIR install"
-DESTDIR="$stage/staged" cmake --build "$stage/no-gtest" --target uninstall > /dev/null
-[ ! -e "$stage/staged/usr" ] || fail "DESTDIR staged/ and staged are not one place to the uninstall"
-if cmake --install "$stage/no-gtest" --prefix "$stage/a;b" > "$stage/semicolon.log" 2>&1; then
-  fail "an install into a prefix holding ; must be refused"
-fi
-grep -q 'holds a ";"' "$stage/semicolon.log" || fail "the refusal of ; does not say why"
-echo "uninstall: the user's files stay in every directory the install made, with brackets and spaces in the prefix; DESTDIR compared as a place; no fallback; ; refused"
+DESTDIR="$stage/staged [d] é/" cmake --install "$odd_build" --prefix /usr > /dev/null
+cmake --build "$odd_build" --target uninstall > /dev/null
+[ -x "$stage/staged [d] é/usr/bin/themeunpack" ] || fail "an uninstall without DESTDIR took a DESTDIR install"
+DESTDIR="$stage/staged [d] é" cmake --build "$odd_build" --target uninstall > /dev/null
+[ ! -e "$stage/staged [d] é/usr" ] || fail "DESTDIR staged/ and staged are not one place to the uninstall"
+for refused in 'a;b|holds a ";"' 'a [b/c]|bracket without its pair'; do
+  if cmake --install "$odd_build" --prefix "$stage/${refused%|*}" > "$stage/refused.log" 2>&1; then
+    fail "an install into a prefix holding ${refused%|*} must be refused"
+  fi
+  grep -q "${refused#*|}" "$stage/refused.log" || fail "the refusal of ${refused%|*} does not say why"
+  [ ! -e "$stage/a" ] || fail "the refused install of ${refused%|*} made $stage/a"
+done
+echo "uninstall: the user's files stay in every directory the install made, with brackets and spaces in the prefix; DESTDIR compared as a place; no fallback; ; and an unpaired bracket refused"
