@@ -149,16 +149,20 @@ RELEASE_DIR ?= release
 RELEASE_PACKAGES := cmake ninja-build g++ git dpkg dpkg-dev tar gzip zip \
   g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
 
-# SIGN=KEYID also signs SHA256SUMS with that gpg key (SHA256SUMS.asc).
+# SIGN=KEYID also signs SHA256SUMS with that gpg key (SHA256SUMS.asc);
+# WINSIGN=PFX WINSIGN_PASS=FILE signs the Windows executables with
+# Authenticode, the certificate's password read from FILE.
 release:
-	@tools/ensure-packages.sh $(RELEASE_PACKAGES) $(if $(SIGN),gnupg)
-	SIGN="$(SIGN)" tools/release.sh $(RELEASE_DIR)
+	@tools/ensure-packages.sh $(RELEASE_PACKAGES) $(if $(SIGN),gnupg) $(if $(WINSIGN),osslsigncode)
+	SIGN="$(SIGN)" WINSIGN="$(if $(WINSIGN),$(abspath $(WINSIGN)))" \
+	  WINSIGN_PASS="$(if $(WINSIGN_PASS),$(abspath $(WINSIGN_PASS)))" tools/release.sh $(RELEASE_DIR)
 
-# Signs a SHA256SUMS with a throwaway key and checks that the signature
-# verifies, and fails once SHA256SUMS is changed.
-check-signing:
-	@tools/ensure-packages.sh gnupg
-	tools/check-signing.sh
+# Signs a SHA256SUMS with a throwaway key, and the Windows executables with a
+# throwaway certificate, and checks that each signature verifies, and fails
+# once what it signs is changed.
+check-signing: windows
+	@tools/ensure-packages.sh gnupg openssl osslsigncode unzip
+	tools/check-signing.sh $(WINDOWS_BUILD)
 
 check-reproducible:
 	@tools/ensure-packages.sh $(RELEASE_PACKAGES) lintian

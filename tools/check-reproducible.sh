@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Builds the release of HEAD twice, from two clones in different folders,
-# one under umask 022 and one under umask 077 with Debian's build flags
-# exported (which the release must ignore), with SOURCE_DATE_EPOCH unset (so
-# each takes the commit's time), and fails unless both folders hold the same
-# files byte for byte. The package built under umask 077 must pass
+# one under umask 022 and one under umask 077 with Debian's build flags, the
+# archivers' option variables and a clang++ first on PATH as `c++` (all of
+# which the release must ignore), with SOURCE_DATE_EPOCH unset (so each takes
+# the commit's time), and fails unless both folders hold the same files byte
+# for byte, and the build record names the compilers that built them. The package built under umask 077 must pass
 # lintian --pedantic with no error, warning, pedantic or hardening tag.
 set -euo pipefail
 source_dir=$(cd "$(dirname "$0")/.." && pwd)
@@ -15,7 +16,15 @@ fail() { echo "$*" >&2; exit 1; }
 build_release() {  # <umask> <clone folder> <release folder> [flags]
   (
     umask "$1"
-    if [ "${4:-}" = debian-flags ]; then eval "$(dpkg-buildflags --export=sh)"; fi
+    if [ "${4:-}" = hostile ]; then
+      eval "$(dpkg-buildflags --export=sh)"
+      export ZIPOPT=-9 ZIP=-0 GZIP=--rsyncable TAR_OPTIONS='--exclude=*.md' XZ_OPT=-0
+      mkdir -p "$work/other-compilers"
+      for name in c++ g++ cc gcc; do
+        ln -sf "$(command -v clang++ || command -v false)" "$work/other-compilers/$name"
+      done
+      export PATH="$work/other-compilers:$PATH"
+    fi
     git clone -q --shared --no-checkout "$source_dir" "$2"
     git -C "$2" checkout -q --detach "$commit"
     env -u SOURCE_DATE_EPOCH "$2/tools/release.sh" "$3" > "$3.log" 2>&1 ||
@@ -23,7 +32,7 @@ build_release() {  # <umask> <clone folder> <release folder> [flags]
   )
 }
 build_release 022 "$work/first" "$work/release-022"
-build_release 077 "$work/a/second/clone/deeper" "$work/release-077" debian-flags
+build_release 077 "$work/a/second/clone/deeper" "$work/release-077" hostile
 
 listing() { (cd "$1" && find . -type f | sort); }
 [ "$(listing "$work/release-022")" = "$(listing "$work/release-077")" ] ||
@@ -43,7 +52,16 @@ for artifact in deb tar.gz zip buildinfo; do
 done
 (cd "$work/release-022" && sha256sum --quiet -c SHA256SUMS) ||
   fail "SHA256SUMS does not match the files beside it"
-echo "reproducible: two builds of $commit, umask 022 and 077, are the same byte for byte:"
+record=$(ls "$work/release-077"/*.buildinfo)
+grep -q "^ C++ compiler [0-9.]*: /usr/bin/g++ (g++-" "$record" &&
+  grep -q "^ C++ compiler [^:]*: /usr/bin/x86_64-w64-mingw32-g++-posix (g++-mingw-w64" "$record" ||
+  fail "the build record does not name the compilers that built the release:
+$(cat "$record")"
+if grep -qiE "warning|deprecated|no Debian package" "$record"; then
+  fail "the build record holds a warning or a tool it cannot place:
+$(cat "$record")"
+fi
+echo "reproducible: two builds of $commit, umask 022 and 077 (ZIPOPT, GZIP, TAR_OPTIONS and Debian's flags set, clang++ as c++ on PATH), are the same byte for byte:"
 cat "$work/release-022/SHA256SUMS"
 
 deb=$(ls "$work/release-077"/*.deb)

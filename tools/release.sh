@@ -8,6 +8,18 @@
 # and modes and owners are fixed. The builds are made afresh in a temporary
 # folder, so that nothing from an earlier build leaks in.
 set -euo pipefail
+# The whole release runs in an environment of its own: nothing of the
+# builder's reaches a compiler or a packer (ZIPOPT, GZIP, TAR_OPTIONS,
+# CFLAGS, a `c++` early on PATH, a git setting that changes line ends...).
+# What it keeps: where the gpg keys are, and what the caller asked for.
+if [ -z "${THEMEUNPACK_RELEASE_ENVIRONMENT:-}" ]; then
+  kept=(THEMEUNPACK_RELEASE_ENVIRONMENT=1 PATH=/usr/sbin:/usr/bin:/sbin:/bin
+    "HOME=$HOME" LC_ALL=C TZ=UTC GIT_CONFIG_NOSYSTEM=1 GIT_CONFIG_GLOBAL=/dev/null)
+  for name in SOURCE_DATE_EPOCH SIGN GNUPGHOME WINSIGN WINSIGN_PASS; do
+    if [ -n "${!name:-}" ]; then kept+=("$name=${!name}"); fi
+  done
+  exec env -i "${kept[@]}" "$0" "$@"
+fi
 source_dir=$(cd "$(dirname "$0")/.." && pwd -P)
 release=$1
 cd "$source_dir"
@@ -20,13 +32,7 @@ if [ -n "$(git status --porcelain --untracked-files=no)" ]; then
   exit 1
 fi
 
-# The builder's own flags and compilers would change the bytes (or break the
-# Windows build, whose linker takes no -z): a release builds with the
-# project's settings alone.
-unset CFLAGS CXXFLAGS CPPFLAGS LDFLAGS RCFLAGS CC CXX \
-  CMAKE_TOOLCHAIN_FILE CMAKE_C_COMPILER_LAUNCHER CMAKE_CXX_COMPILER_LAUNCHER
 umask 022
-export LC_ALL=C TZ=UTC
 export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct)}
 version=$(tools/project-version.sh)
 builds=$(mktemp -d)
@@ -53,7 +59,9 @@ fi
 mkdir -p "$release"
 release=$(cd "$release" && pwd)
 
-cmake --preset release -B "$builds/linux" > /dev/null
+# The compilers by their full paths: /usr/bin/c++ may be any compiler the
+# machine's alternatives name.
+cmake --preset release -B "$builds/linux" -DCMAKE_CXX_COMPILER=/usr/bin/g++ > /dev/null
 cmake --build "$builds/linux"
 (cd "$builds/linux" && cpack -G DEB > /dev/null)
 cp "$builds/linux/themeunpack_${version}_$(dpkg --print-architecture).deb" "$release/"
@@ -65,21 +73,8 @@ cmake --build "$builds/windows"
 tools/pack-windows.sh "$builds/windows" "$version" > /dev/null
 cp "$builds/windows/themeunpack-$version-windows-x86_64.zip" "$release/"
 
-# What the artifacts were built from and with, as Debian's .buildinfo records.
-{
-  echo "Source: themeunpack"
-  echo "Version: $version"
-  echo "Commit: $(git rev-parse HEAD)"
-  echo "Source-Date-Epoch: $SOURCE_DATE_EPOCH"
-  echo "Build-Architecture: $(dpkg --print-architecture)"
-  echo "Environment: LC_ALL=C TZ=UTC umask 022, no CFLAGS CXXFLAGS CPPFLAGS LDFLAGS CC CXX"
-  echo "Tools:"
-  for tool in g++ x86_64-w64-mingw32-g++-posix x86_64-w64-mingw32-ld cmake ninja \
-    dpkg-deb tar gzip; do
-    echo " $tool: $("$tool" --version 2>&1 | head -n 1)"
-  done
-  echo " zip: $(zip -v 2>&1 | sed -n 2p | sed 's/^ *//')"
-} > "$release/themeunpack-$version.buildinfo"
+tools/build-record.sh "$builds/linux" "$builds/windows" "$version" \
+  > "$release/themeunpack-$version.buildinfo"
 
 (cd "$release" && sha256sum -- *.deb *.tar.gz *.zip *.buildinfo > SHA256SUMS)
 # With SIGN set to a key id, SHA256SUMS gets a detached, armoured signature.

@@ -5,6 +5,9 @@
 # (the commit's time unless the caller sets it), so the same commit always
 # gives the same bytes.
 set -euo pipefail
+# Options the archivers take from the environment would change the bytes, or
+# what the tarball holds.
+unset TAR_OPTIONS GZIP POSIXLY_CORRECT
 output=$1
 source_dir=$(cd "$(dirname "$0")/.." && pwd -P)
 # An unpacked tarball has no commit to pack.
@@ -22,3 +25,22 @@ git -C "$source_dir" archive --format=tar --prefix="themeunpack-$version/" HEAD 
 LC_ALL=C tar -c -C "$stage" --sort=name --format=gnu --mtime="@$epoch" \
   --owner=0 --group=0 --numeric-owner --mode='u+rw,go=rX,go-w' \
   "themeunpack-$version" | gzip -9n > "$output"
+
+# The tarball must hold the commit's files, each with the commit's bytes, and
+# nothing else: compared by git's own object ids.
+check=$(mktemp -d)
+trap 'rm -rf "$stage" "$check"' EXIT
+mkdir "$check/tree"
+tar -xzf "$output" -C "$check/tree"
+(cd "$check/tree/themeunpack-$version" && find . -type f -printf '%P\n') > "$check/names"
+packed=$(cd "$check/tree/themeunpack-$version" &&
+  git hash-object --no-filters --stdin-paths < "$check/names" | paste - "$check/names" |
+  LC_ALL=C sort)
+committed=$(git -C "$source_dir" ls-tree -r --format='%(objectname)%x09%(path)' HEAD |
+  LC_ALL=C sort)
+if [ "$packed" != "$committed" ]; then
+  rm -f "$output"
+  echo "dist: the tarball does not hold exactly the commit's files; it was removed:" >&2
+  diff <(echo "$committed") <(echo "$packed") >&2 || true
+  exit 1
+fi
