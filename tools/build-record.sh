@@ -10,13 +10,11 @@ linux=$1
 windows=$2
 version=$3
 
-# The Debian package holding `path`, or else the file it links to, as
-# "package version". Where /bin and /usr/bin are one folder, dpkg knows a file
-# by one of them.
+# The Debian package holding `path` as "package version". Where /bin and
+# /usr/bin are one folder, dpkg knows a file by one of them.
 package_of() {
-  local path found
-  path=$(readlink -f "$1")
-  for candidate in "$1" "$path" "${path/#\/usr\/bin\//\/bin\/}" "${path/#\/bin\//\/usr\/bin\/}"; do
+  local path=$1 found
+  for candidate in "$path" "${path/#\/usr\/bin\//\/bin\/}" "${path/#\/bin\//\/usr\/bin\/}"; do
     if found=$(dpkg -S "$candidate" 2> /dev/null); then
       found=${found%%: *}
       found=${found%%, *}
@@ -35,14 +33,20 @@ cache_setting() {  # <build> <variable>
   sed -n "s/^$2:[A-Z]*=//p" "$1/CMakeCache.txt"
 }
 
+# A program by the path the build named, the file that path leads to where
+# it is a link (/usr/bin/g++ is only the name of a compiler), and the package
+# holding that file.
 tool_line() {  # <what> <path>
-  local path=$2
+  local path=$2 program
   [[ $path == /* ]] || path=$(command -v "$path")
-  echo " $1: $path ($(package_of "$path"))"
+  program=$(readlink -f "$path")
+  echo " $1: $path$([ "$program" = "$path" ] || echo " = $program") ($(package_of "$program"))"
 }
 
+# A library by the file the compiler links with, before links are followed
+# (libstdc++.so is the development package's), ".." taken away.
 library_line() {  # <what> <compiler> <file the compiler finds>
-  echo " $1: $(package_of "$("$2" -print-file-name="$3")")"
+  echo " $1: $(package_of "$(realpath -s "$("$2" -print-file-name="$3")")")"
 }
 
 linux_cxx=$(compiler_setting "$linux" CXX CMAKE_CXX_COMPILER)
