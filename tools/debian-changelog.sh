@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Writes NEWS.md as a Debian changelog, compressed as Debian wants it, so the
-# package's changelog never drifts from the project's own:
-#   tools/debian-changelog.sh NEWS.md "Name <address>" changelog.gz
+# Writes NEWS.md as a Debian changelog, so the package's changelog never
+# drifts from the project's own; compressed as Debian installs it where the
+# output's name ends in .gz:
+#   tools/debian-changelog.sh NEWS.md "Name <address>" changelog.gz|debian/changelog
 # A "## VERSION (YYYY-MM-DD)" heading starts an entry (a time in UTC may follow
 # the date, "YYYY-MM-DD HH:MM", for a second release on the same day: Debian
 # wants each entry newer than the one before); "- " starts an item, and lines
@@ -34,4 +35,8 @@ write_changelog() {
   if [ -n "$date" ]; then entry_end "$date"; fi
 }
 
-write_changelog | gzip -9n > "$output"
+if [[ $output == *.gz ]]; then
+  write_changelog | gzip -9n > "$output"
+else
+  write_changelog > "$output"
+fi
