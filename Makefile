@@ -5,7 +5,7 @@ BUILD_PACKAGES := cmake ninja-build g++ libgtest-dev
 JOBS ?= $(shell nproc)
 VERSION := $(shell tools/project-version.sh)
 
-.PHONY: all deps clang-deps build demo test test-clang test-sanitize check-install bench-smoke fuzz-build fuzz-smoke fuzz dist windows test-windows release check-reproducible check-signing lint clean
+.PHONY: all deps clang-deps build demo test test-clang test-sanitize check-install bench-smoke fuzz-build fuzz-smoke fuzz dist windows test-windows release check-reproducible check-signing check-debian lint clean
 
 all: build
 
@@ -167,6 +167,20 @@ check-signing: windows
 check-reproducible:
 	@tools/ensure-packages.sh $(RELEASE_PACKAGES) lintian
 	tools/check-reproducible.sh
+
+# The Debian source package in debian/: built by dpkg-buildpackage from the
+# source tarball, lintian --pedantic silent on both packages, and (as root)
+# its autopkgtest run against the package on this machine.
+check-debian:
+	@tools/ensure-packages.sh cmake ninja-build g++ libgtest-dev git dpkg-dev \
+	  debhelper lintian autopkgtest
+	tools/check-debian.sh
+
+# NEWS.md as debian/changelog, under the maintainer CMakeLists.txt names:
+# run after editing NEWS.md (check-debian fails until it is).
+debian/changelog: NEWS.md
+	tools/debian-changelog.sh NEWS.md \
+	  "$$(sed -n 's/^set(MAINTAINER "\(.*\)")$$/\1/p' CMakeLists.txt)" $@
 
 # Fails on C++ that clang-format would change and on trailing whitespace in
 # any text file of the project, committed or not (untracked files too, unless

@@ -13,7 +13,7 @@ maintainer=$2
 output=$3
 
 entry_end() {
-  printf '\n -- %s  %s\n\n' "$maintainer" "$(LC_ALL=C TZ=UTC date -u -R -d "$1")"
+  printf '\n -- %s  %s\n' "$maintainer" "$(LC_ALL=C TZ=UTC date -u -R -d "$1")"
 }
 
 write_changelog() {
@@ -21,7 +21,7 @@ write_changelog() {
   local line
   while IFS= read -r line; do
     if [[ $line =~ ^##\ ([0-9][0-9.]*)\ \(([0-9-]+( [0-9:]+)?)\)$ ]]; then
-      if [ -n "$date" ]; then entry_end "$date"; fi
+      if [ -n "$date" ]; then entry_end "$date" && echo; fi
       printf 'themeunpack (%s) unstable; urgency=medium\n\n' "${BASH_REMATCH[1]}"
       date=${BASH_REMATCH[2]}
     elif [ -z "$date" ]; then
