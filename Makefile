@@ -99,14 +99,13 @@ FUZZ_MAX_LEN ?= 1024
 fuzz: fuzz-build
 	cd build-fuzz && TMPDIR=$(FUZZ_TMP) ./fuzz/fuzz_unpack -jobs=$(FUZZ_JOBS) \
 	  -workers=$(FUZZ_JOBS) -max_total_time=$(FUZZ_SECONDS) \
-	  -max_len=$(FUZZ_MAX_LEN) -artifact_prefix=./ $(abspath $(FUZZ_CORPUS))
+	  -max_len=$(FUZZ_MAX_LEN) -artifact_prefix=./ "$$(cd "$(FUZZ_CORPUS)" && pwd)"
 
 # The native Windows build, cross-compiled with MinGW-w64 and linked
 # statically, packed as themeunpack-VERSION-windows-x86_64.zip in
 # $(WINDOWS_BUILD); and its end-to-end tests, run under Wine.
 WINDOWS_BUILD ?= build-windows
 WINDOWS_EXE := $(WINDOWS_BUILD)/themeunpack.exe
-WINDOWS_PACKER := $(WINDOWS_BUILD)/themepack.exe
 
 windows:
 	@tools/ensure-packages.sh cmake ninja-build g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 zip
@@ -123,9 +122,9 @@ test-windows: windows build
 	@tools/ensure-packages.sh wine wine64
 	export WINEDEBUG=-all; wineboot --init > /dev/null 2>&1 < /dev/null; \
 	  wineserver -w; wineserver -p && \
-	  { wine $(WINDOWS_EXE) > /dev/null 2>&1 < /dev/null || true; } && \
-	  THEMEUNPACK_TEST_EXECUTABLE=$(abspath $(WINDOWS_EXE)) \
-	  THEMEPACK_TEST_EXECUTABLE=$(abspath $(WINDOWS_PACKER)) \
+	  { wine "$(WINDOWS_EXE)" > /dev/null 2>&1 < /dev/null || true; } && \
+	  THEMEUNPACK_TEST_EXECUTABLE="$$(cd "$(WINDOWS_BUILD)" && pwd)/themeunpack.exe" \
+	  THEMEPACK_TEST_EXECUTABLE="$$(cd "$(WINDOWS_BUILD)" && pwd)/themepack.exe" \
 	  THEMEUNPACK_TEST_LAUNCHER=wine \
 	  $(BUILD)/tests/themeunpack_tests --gtest_filter='$(WINE_TESTS)'; \
 	  status=$$?; wineserver -k; exit $$status
@@ -154,8 +153,8 @@ RELEASE_PACKAGES := cmake ninja-build g++ git dpkg dpkg-dev tar gzip zip \
 # Authenticode, the certificate's password read from FILE.
 release:
 	@tools/ensure-packages.sh $(RELEASE_PACKAGES) $(if $(SIGN),gnupg) $(if $(WINSIGN),osslsigncode)
-	SIGN="$(SIGN)" WINSIGN="$(if $(WINSIGN),$(abspath $(WINSIGN)))" \
-	  WINSIGN_PASS="$(if $(WINSIGN_PASS),$(abspath $(WINSIGN_PASS)))" tools/release.sh $(RELEASE_DIR)
+	SIGN="$(SIGN)" WINSIGN="$(WINSIGN)" WINSIGN_PASS="$(WINSIGN_PASS)" \
+	  tools/release.sh "$(RELEASE_DIR)"
 
 # Signs a SHA256SUMS with a throwaway key, and the Windows executables with a
 # throwaway certificate, and checks that each signature verifies, and fails

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Packs the Windows build into themeunpack-VERSION-windows-x86_64.zip, all in
 # one folder of that name: the stripped executables, the Windows README
-# (naming the version), the changelog and the licence, the last three with CR
+# (naming the version), the changes for Windows users and the licence, the last three with CR
 # LF line ends so that Notepad shows them as meant.
 #   tools/pack-windows.sh <windows build directory> <version> [<folder for the zip>]
 # With WINSIGN naming a .pfx and WINSIGN_PASS a file holding its password,
@@ -31,7 +31,13 @@ done
 sed -e "s/@PROJECT_VERSION@/$version/" -e 's/$/\r/' \
   "$source_dir/doc/README-windows.txt" > "$stage/$folder/README.txt"
 sed 's/$/\r/' "$source_dir/LICENSE" > "$stage/$folder/LICENSE.txt"
-sed 's/$/\r/' "$source_dir/NEWS.md" > "$stage/$folder/NEWS.txt"
+# NEWS.txt is the changes written for Windows users, and must speak of this
+# version first.
+if [ "$(sed -n 7p "$source_dir/doc/NEWS-windows.txt")" != "$version" ]; then
+  echo "pack-windows: doc/NEWS-windows.txt does not begin with $version" >&2
+  exit 1
+fi
+sed 's/$/\r/' "$source_dir/doc/NEWS-windows.txt" > "$stage/$folder/NEWS.txt"
 chmod 0755 "$stage/$folder"/*.exe
 chmod 0644 "$stage/$folder"/*.txt
 if [ -n "${SOURCE_DATE_EPOCH:-}" ]; then

@@ -22,6 +22,13 @@ if [ -z "${THEMEUNPACK_RELEASE_ENVIRONMENT:-}" ]; then
 fi
 source_dir=$(cd "$(dirname "$0")/.." && pwd -P)
 release=$1
+# The certificate and its password file are named from where make ran.
+for name in WINSIGN WINSIGN_PASS; do
+  if [ -n "${!name:-}" ]; then
+    [ -f "${!name}" ] || { echo "release: $name names no file: ${!name}" >&2; exit 1; }
+    declare "$name=$(realpath -- "${!name}")"
+  fi
+done
 cd "$source_dir"
 if [ "$(git rev-parse --show-toplevel 2>/dev/null)" != "$source_dir" ]; then
   echo "release: $source_dir is not a git clone; a release is made of a commit of one" >&2
