@@ -181,13 +181,16 @@ debian/changelog: NEWS.md
 	tools/debian-changelog.sh NEWS.md \
 	  "$$(sed -n 's/^set(MAINTAINER "\(.*\)")$$/\1/p' CMakeLists.txt)" $@
 
-# Fails on C++ that clang-format would change and on trailing whitespace in
-# any text file of the project, committed or not (untracked files too, unless
+# Fails on C++ that clang-format would change, on a shell script shellcheck
+# warns of (an unquoted path, say), and on trailing whitespace in any text
+# file of the project, committed or not (untracked files too, unless
 # .gitignore leaves them out), so a new file is checked before it is added.
 lint:
-	@tools/ensure-packages.sh clang-format git
+	@tools/ensure-packages.sh clang-format git shellcheck
 	git ls-files -z --cached --others --exclude-standard '*.cpp' '*.h' | \
 	  xargs -0 clang-format --dry-run -Werror
+	git ls-files -z --cached --others --exclude-standard '*.sh' .ci/run debian/tests/unpack-and-pack | \
+	  xargs -0 shellcheck -S info
 	@if git grep -nI --untracked -E '[[:blank:]]+$$'; then \
 	  echo "trailing whitespace on the lines above" >&2; exit 1; fi
 

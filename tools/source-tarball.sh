@@ -32,9 +32,9 @@ check=$(mktemp -d)
 trap 'rm -rf "$stage" "$check"' EXIT
 mkdir "$check/tree"
 tar -xzf "$output" -C "$check/tree"
-(cd "$check/tree/themeunpack-$version" && find . -type f -printf '%P\n') > "$check/names"
+names=$(cd "$check/tree/themeunpack-$version" && find . -type f -printf '%P\n')
 packed=$(cd "$check/tree/themeunpack-$version" &&
-  git hash-object --no-filters --stdin-paths < "$check/names" | paste - "$check/names" |
+  paste <(git hash-object --no-filters --stdin-paths <<< "$names") - <<< "$names" |
   LC_ALL=C sort)
 committed=$(git -C "$source_dir" ls-tree -r --format='%(objectname)%x09%(path)' HEAD |
   LC_ALL=C sort)
