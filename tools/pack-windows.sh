@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Packs the Windows build into themeunpack-VERSION-windows-x86_64.zip, all in
 # one folder of that name: the stripped executables, the Windows README
-# (naming the version), the changes for Windows users and the licence, the last three with CR
-# LF line ends so that Notepad shows them as meant.
+# (naming the version), the changes for Windows users and the licence, the
+# last three with CR LF line ends so that Notepad shows them as meant.
 #   tools/pack-windows.sh <windows build directory> <version> [<folder for the zip>]
 # With WINSIGN naming a .pfx and WINSIGN_PASS a file holding its password,
 # each executable is signed with Authenticode once stripped, before it is

@@ -11,11 +11,12 @@ set -euo pipefail
 # The whole release runs in an environment of its own: nothing of the
 # builder's reaches a compiler or a packer (ZIPOPT, GZIP, TAR_OPTIONS,
 # CFLAGS, a `c++` early on PATH, a git setting that changes line ends...).
-# What it keeps: where the gpg keys are, and what the caller asked for.
+# What it keeps: where the gpg keys are and the terminal to ask a key's
+# passphrase on, and what the caller asked for.
 if [ -z "${THEMEUNPACK_RELEASE_ENVIRONMENT:-}" ]; then
   kept=(THEMEUNPACK_RELEASE_ENVIRONMENT=1 PATH=/usr/sbin:/usr/bin:/sbin:/bin
     "HOME=$HOME" LC_ALL=C TZ=UTC GIT_CONFIG_NOSYSTEM=1 GIT_CONFIG_GLOBAL=/dev/null)
-  for name in SOURCE_DATE_EPOCH SIGN GNUPGHOME WINSIGN WINSIGN_PASS; do
+  for name in SOURCE_DATE_EPOCH SIGN GNUPGHOME GPG_TTY WINSIGN WINSIGN_PASS; do
     if [ -n "${!name:-}" ]; then kept+=("$name=${!name}"); fi
   done
   exec env -i "${kept[@]}" "$0" "$@"
