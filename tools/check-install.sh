@@ -97,6 +97,17 @@ fi
 grep -q "cpack -G DEB -B FOLDER" "$stage/cpack.log" || fail "cpack's refusal does not say what to do"
 [ -z "$(find "$odd_build" -maxdepth 1 -name '*.deb')" ] || fail "cpack's refusal left a package"
 
+# A source folder whose path holds a double quote builds, but CMake cannot
+# write an install script for it: the configure must say so at once.
+quoted_source="$stage/source \"q\""
+mkdir "$quoted_source"
+git -C "$source_dir" archive HEAD | tar -x -C "$quoted_source"
+cmake -S "$quoted_source" -B "$stage/quoted-build" -G Ninja -DBUILD_TESTING=OFF \
+  > "$stage/quoted.log" 2>&1 || fail "a source folder with a double quote does not configure"
+grep -q "cmake --install will fail before" "$stage/quoted.log" ||
+  fail "the configure of a source folder with a double quote does not warn that the install will fail"
+echo "source folder with a double quote: the configure warns that the install cannot work"
+
 # The uninstall target follows each install from its build folder wherever
 # --prefix sent it (a fresh build folder here, so that no install of the
 # user's own is recorded in it): a new prefix goes entirely, a relative one is

@@ -33,8 +33,9 @@ sed -e "s/@PROJECT_VERSION@/$version/" -e 's/$/\r/' \
 sed 's/$/\r/' "$source_dir/LICENSE" > "$stage/$folder/LICENSE.txt"
 # NEWS.txt is the changes written for Windows users, and must speak of this
 # version first.
-if [ "$(sed -n 7p "$source_dir/doc/NEWS-windows.txt")" != "$version" ]; then
-  echo "pack-windows: doc/NEWS-windows.txt does not begin with $version" >&2
+newest=$(grep -m 1 -E '^[0-9]+[.][0-9]+[.][0-9]+$' "$source_dir/doc/NEWS-windows.txt")
+if [ "$newest" != "$version" ]; then
+  echo "pack-windows: doc/NEWS-windows.txt begins with $newest, not with $version" >&2
   exit 1
 fi
 sed 's/$/\r/' "$source_dir/doc/NEWS-windows.txt" > "$stage/$folder/NEWS.txt"
