@@ -90,13 +90,6 @@ bool ends_with(const std::string& text, const char* ending, size_t length) {
          text.compare(text.size() - length, length, ending) == 0;
 }
 
-// The name the file at `path` below the folder is stored under: a module
-// patch under its module's name, anything else under its own path.
-std::string stored_name_of(const std::string& path) {
-  const patch_redirect* patch = find_patch_source(("./" + path).c_str());
-  return patch != nullptr ? std::string(patch->module_path + 1) : "/" + path;
-}
-
 // Where the file stored as `name` lies below the folder: the other way.
 std::string folder_path_of(const char* name) {
   char output_path[OUTPUT_PATH_SIZE];
@@ -142,14 +135,16 @@ void take_file(pack_run* run, const std::string& path, const input_item& item,
     take_ptf(run, item);
     return;
   }
-  std::string name = stored_name_of(path);
-  theme_entry entry{};
+  // A module patch is stored under its module's name, anything else under
+  // its own path.
+  const patch_redirect* patch = find_patch_source(("./" + path).c_str());
+  std::string name =
+      patch != nullptr ? std::string(patch->module_path + 1) : "/" + path;
   if (name.size() > THEME_ENTRY_NAME_LIMIT) {
     refuse(run, REFUSE_TOO_LONG, path);
     return;
   }
-  if (find_patch_source(("./" + path).c_str()) == nullptr &&
-      !written_back_in_place(*run, name, path)) {
+  if (patch == nullptr && !written_back_in_place(*run, name, path)) {
     refuse(run, REFUSE_NOT_WRITTEN_BACK, path);
     return;
   }
@@ -157,6 +152,7 @@ void take_file(pack_run* run, const std::string& path, const input_item& item,
     refuse(run, REFUSE_PAST_LIMIT, path);
     return;
   }
+  theme_entry entry{};
   memcpy(entry.name, name.c_str(), name.size() + 1);
   entry.size = static_cast<uint32_t>(item.size);
   run->plan.records.push_back(entry);
